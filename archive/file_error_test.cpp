@@ -1,0 +1,33 @@
+#include "archive/file_error.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+TEST(FileErrorTextTest, ArchiveNumbersHaveTheirOwnTexts) {
+  EXPECT_EQ(FileErrorText(ARCHIVE_CORRUPT), "The archive is corrupt");
+  EXPECT_EQ(FileErrorText(ARCHIVE_TRUNCATED), "The archive is truncated");
+  EXPECT_EQ(FileErrorText(ARCHIVE_UNSUPPORTED), "The archive contains unsupported features");
+  errno = ARCHIVE_TRUNCATED;
+  EXPECT_EQ(FileErrorText(), "The archive is truncated");
+}
+
+TEST(FileErrorTextTest, OtherNumbersUseTheCLibraryText) {
+  errno = ENOENT;
+  EXPECT_EQ(FileErrorText(), "No such file or directory");
+  EXPECT_EQ(FileErrorText(EACCES), "Permission denied");
+  EXPECT_EQ(FileErrorText(ENOSPC), "No space left on device");
+  // The numbers a Windows runtime leaves free are taken here.
+  EXPECT_EQ(FileErrorText(100), "Network is down");
+}
+
+TEST(FileErrorTextTest, ArchiveNumbersCollideWithNoStandardError) {
+  for (int code : {ARCHIVE_CORRUPT, ARCHIVE_TRUNCATED, ARCHIVE_UNSUPPORTED}) {
+    EXPECT_EQ(strerrordesc_np(code), nullptr) << code;
+  }
+  // Every number the C library knows lies below them.
+  for (int code = ARCHIVE_CORRUPT; code < ARCHIVE_CORRUPT + 4096; ++code) {
+    EXPECT_EQ(strerrordesc_np(code), nullptr) << code;
+  }
+}

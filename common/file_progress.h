@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+
+/// Receives progress of one long file operation (download, decompression, tar
+/// reading). `total` is 0 when the operation does not know it. Objects are never
+/// destroyed through this interface, so it has no virtual destructor on purpose.
+class IFileProgressCallback {
+ public:
+  virtual void OnProgress(std::uint64_t total, std::uint64_t done) = 0;
+
+ protected:
+  ~IFileProgressCallback() = default;
+};

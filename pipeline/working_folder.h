@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+/// The working folder and the output path. None of these print; the pipeline
+/// turns their failures into messages.
+
+/// Fixed name of the private working folder under the temporary folder.
+inline constexpr const char* kWorkingFolderName = "CorvexBootableAvTempFolder";
+
+/// Absolute form of the output path as typed (the file need not exist).
+/// Failure: reason in the last error.
+bool ExpandOutputPath(const std::string& outputPath, std::string& fullPath);
+
+/// The user's temporary folder, ending with a separator. Failure: last error.
+bool GetTempFolder(std::string& tempFolder);
+
+/// Removes a leftover working folder of an earlier run and creates it afresh.
+/// Gives the working folder path (no trailing separator); on failure the
+/// creation's error code.
+bool PrepareWorkingFolder(const std::string& tempFolder, std::string& workingFolder, std::uint32_t& errorCode);
+
+/// Proves that the output file can be opened for appending; creates it empty
+/// when missing and never truncates it. Failure: reason in `errno`.
+bool ProbeOutputFile(const std::string& fullOutputPath);
+
+/// Removes a folder tree. Best effort: callers ignore the result.
+bool RemoveFolderTree(const std::string& folder);

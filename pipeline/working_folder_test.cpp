@@ -1,0 +1,81 @@
+#include "pipeline/working_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <unistd.h>
+
+#include "tests/support/child_process.h"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+TEST(PrepareWorkingFolderTest, ReplacesALeftoverFullOfFiles) {
+  ScratchFolder temp("temp");
+  const std::string leftover = temp / kWorkingFolderName;
+  fs::create_directories(leftover + "/slax/rootcopy");
+  WriteWholeFile(leftover + "/slax/rootcopy/old.tar", "old");
+  WriteWholeFile(leftover + "/manifest.dat", "old");
+
+  std::string working;
+  std::uint32_t error = 0;
+  ASSERT_TRUE(PrepareWorkingFolder(temp.path() + "/", working, error));
+  EXPECT_EQ(working, leftover);
+  ASSERT_TRUE(fs::is_directory(working));
+  EXPECT_TRUE(fs::is_empty(working));
+}
+
+TEST(PrepareWorkingFolderTest, FailsWithTheCreationErrorCode) {
+  ScratchFolder temp("temp");
+  std::string working;
+  std::uint32_t error = 0;
+  EXPECT_FALSE(PrepareWorkingFolder(temp.path() + "/missing/", working, error));
+  EXPECT_EQ(error, static_cast<std::uint32_t>(ENOENT));
+  EXPECT_EQ(working, "");
+}
+
+TEST(ProbeOutputFileTest, CreatesMissingFileAndKeepsExistingContent) {
+  ScratchFolder dir("probe");
+  ASSERT_TRUE(ProbeOutputFile(dir / "new.iso"));
+  EXPECT_TRUE(PathExists(dir / "new.iso"));
+  EXPECT_EQ(ReadWholeFile(dir / "new.iso"), "");
+
+  WriteWholeFile(dir / "old.iso", "previous image");
+  ASSERT_TRUE(ProbeOutputFile(dir / "old.iso"));
+  EXPECT_EQ(ReadWholeFile(dir / "old.iso"), "previous image");
+}
+
+TEST(ProbeOutputFileTest, ReportsTheCRuntimeReason) {
+  ScratchFolder dir("probe");
+  errno = 0;
+  EXPECT_FALSE(ProbeOutputFile(dir / "missing/out.iso"));
+  EXPECT_EQ(errno, ENOENT);
+  fs::create_directories(dir / "a-folder");
+  errno = 0;
+  EXPECT_FALSE(ProbeOutputFile(dir / "a-folder"));
+  EXPECT_EQ(errno, EISDIR);
+  if (geteuid() != 0) {  // root may write anything
+    WriteWholeFile(dir / "ro.iso", "x");
+    fs::permissions(dir / "ro.iso", fs::perms::owner_read);
+    errno = 0;
+    EXPECT_FALSE(ProbeOutputFile(dir / "ro.iso"));
+    EXPECT_EQ(errno, EACCES);
+  }
+}
+
+TEST(ExpandOutputPathTest, RelativePathBecomesFull) {
+  std::string full;
+  ASSERT_TRUE(ExpandOutputPath("x.iso", full));
+  EXPECT_EQ(full, fs::current_path().string() + "/x.iso");
+}
+
+TEST(RemoveFolderTreeTest, RemovesNestedTreesAndToleratesAbsence) {
+  ScratchFolder dir("remove");
+  fs::create_directories(dir / "t/a/b/c");
+  WriteWholeFile(dir / "t/a/b/c/f", "x");
+  fs::permissions(dir / "t/a/b/c/f", fs::perms::owner_read);
+  EXPECT_TRUE(RemoveFolderTree(dir / "t"));
+  EXPECT_FALSE(PathExists(dir / "t"));
+  EXPECT_TRUE(RemoveFolderTree(dir / "t"));
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+/// Console text. Step messages and progress go to standard output, failures to
+/// standard error. Writing to standard error first flushes standard output, so
+/// the two keep their order when they share one terminal or file.
+namespace platform {
+
+void PrintOut(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void PrintErr(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/// Pushes buffered standard output to the console (before a child process
+/// starts, and after a progress line that must be seen at once).
+void FlushOut();
+
+}  // namespace platform

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+/// C-runtime style file access by native path. Every failure leaves its reason in
+/// `errno`, which is how file and archive operations report.
+namespace platform {
+
+/// fopen with a native path and a C mode string ("rb", "wb", "ab").
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
+/// 64-bit seek and position of a C stream.
+int SeekFile(std::FILE* file, std::int64_t offset, int origin);
+std::int64_t TellFile(std::FILE* file);
+
+/// Sets both access and modification time to `mtime` seconds since 1970 (UTC).
+bool SetFileTimes(const std::string& path, std::uint32_t mtime);
+
+/// Creates one directory, leaving `errno` (EEXIST when the name is taken).
+bool MakeDirectory(const std::string& path);
+
+/// Deletes one file.
+bool DeleteFile(const std::string& path);
+
+}  // namespace platform

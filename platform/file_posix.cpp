@@ -1,0 +1,28 @@
+#include "platform/file.h"
+
+#include <sys/stat.h>
+#include <utime.h>
+#include <unistd.h>
+
+namespace platform {
+
+std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+int SeekFile(std::FILE* file, std::int64_t offset, int origin) {
+  return fseeko(file, static_cast<off_t>(offset), origin);
+}
+
+std::int64_t TellFile(std::FILE* file) { return static_cast<std::int64_t>(ftello(file)); }
+
+bool SetFileTimes(const std::string& path, std::uint32_t mtime) {
+  struct utimbuf times;
+  times.actime = static_cast<time_t>(mtime);
+  times.modtime = static_cast<time_t>(mtime);
+  return utime(path.c_str(), &times) == 0;
+}
+
+bool MakeDirectory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
+
+bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+}  // namespace platform

@@ -1,0 +1,92 @@
+#include "platform/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <unistd.h>
+
+#include "tests/support/child_process.h"
+
+namespace {
+
+/// Sets or clears one environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    const char* old = std::getenv(name);
+    if (old) old_ = old;
+    had_ = old != nullptr;
+    if (value) setenv(name, value, 1); else unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (had_) setenv(name_.c_str(), old_.c_str(), 1); else unsetenv(name_.c_str());
+  }
+
+ private:
+  std::string name_, old_;
+  bool had_ = false;
+};
+
+std::string CurrentFolder() {
+  char buffer[4096];
+  return getcwd(buffer, sizeof buffer) ? buffer : "";
+}
+
+}  // namespace
+
+TEST(FullPathTest, ResolvesAgainstTheCurrentFolderAndNormalises) {
+  std::string full;
+  ASSERT_TRUE(platform::FullPath("x.iso", full));
+  EXPECT_EQ(full, CurrentFolder() + "/x.iso");
+  ASSERT_TRUE(platform::FullPath("/a/b/../c/./d.iso", full));
+  EXPECT_EQ(full, "/a/c/d.iso");
+  ASSERT_TRUE(platform::FullPath("/no such/folder/out file.iso", full));
+  EXPECT_EQ(full, "/no such/folder/out file.iso");
+  EXPECT_FALSE(platform::FullPath("", full));
+}
+
+TEST(TempFolderTest, UsesTmpdirOnlyWhenItIsAFolder) {
+  testing_support::ScratchFolder dir("tmpdir");
+  std::string folder;
+  {
+    ScopedEnv env("TMPDIR", dir.path().c_str());
+    ASSERT_TRUE(platform::TempFolder(folder));
+    EXPECT_EQ(folder, dir.path() + "/");
+  }
+  {
+    ScopedEnv env("TMPDIR", (dir.path() + "/missing").c_str());
+    ASSERT_TRUE(platform::TempFolder(folder));
+    EXPECT_EQ(folder, "/tmp/");
+  }
+  {
+    ScopedEnv env("TMPDIR", nullptr);
+    ASSERT_TRUE(platform::TempFolder(folder));
+    EXPECT_EQ(folder, "/tmp/");
+  }
+}
+
+TEST(CreateFolderTest, TellsAnExistingFolderFromOtherFailures) {
+  testing_support::ScratchFolder dir("mkdir");
+  bool existed = true;
+  EXPECT_TRUE(platform::CreateFolder(dir / "new", existed));
+  EXPECT_FALSE(existed);
+  EXPECT_FALSE(platform::CreateFolder(dir / "new", existed));
+  EXPECT_TRUE(existed);
+  EXPECT_FALSE(platform::CreateFolder(dir / "missing/child", existed));
+  EXPECT_FALSE(existed);
+}
+
+TEST(ExecutablePathTest, NamesThisTestProgram) {
+  std::string self;
+  ASSERT_TRUE(platform::ExecutablePath(self));
+  EXPECT_NE(self.find("platform_test"), std::string::npos) << self;
+}
+
+TEST(FindProgramOnPathTest, FindsExecutablesOnly) {
+  testing_support::ScratchFolder dir("path");
+  testing_support::WriteWholeFile(dir / "plain", "not a program");
+  ScopedEnv env("PATH", (dir.path() + ":/bin:/usr/bin").c_str());
+  EXPECT_EQ(platform::FindProgramOnPath("plain"), "");
+  EXPECT_NE(platform::FindProgramOnPath("sh"), "");
+  EXPECT_EQ(platform::FindProgramOnPath("no-such-program-here"), "");
+}

@@ -1,0 +1,51 @@
+#include "platform/resources.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/last_error.h"
+#include "platform/version_info.h"
+
+TEST(ResourcesTest, LooksUpByTypeNameAndIdentifier) {
+  static const unsigned char a[] = {'A'};
+  static const unsigned char b[] = {'B', 'B'};
+  const platform::ResourceEntry entries[] = {{"CERTIFICATE", 101, a, 1}, {"CRL", 102, b, 2}};
+  const platform::ResourceTable table{entries, 2};
+
+  auto found = platform::FindResourceIn(table, "CRL", 102);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found.size, 2u);
+  EXPECT_EQ(found.data, b);
+
+  platform::SetLastError(0);
+  EXPECT_FALSE(platform::FindResourceIn(table, "CRL", 101));
+  EXPECT_EQ(platform::GetLastError(), platform::kResourceNotFound);
+  EXPECT_FALSE(platform::FindResourceIn(table, "crl", 102));
+}
+
+TEST(VersionInfoTest, QueriesWholeSubBlockPaths) {
+  const std::string stored("\\A\\Key\0one\0\\A\\Other\0\0", 22);
+  platform::VersionInfo info(stored);
+  std::string value;
+  ASSERT_TRUE(info.Query("\\A\\Key", value));
+  EXPECT_EQ(value, "one");
+  ASSERT_TRUE(info.Query("\\A\\Other", value));
+  EXPECT_EQ(value, "");
+  EXPECT_FALSE(info.Query("\\A\\Ke", value));
+}
+
+TEST(VersionInfoTest, ProgramTableCarriesTheProjectVersion) {
+  auto r = platform::FindResource(platform::kVersionResourceType, platform::kVersionResourceId);
+  ASSERT_TRUE(r);
+  platform::VersionInfo info(std::string(reinterpret_cast<const char*>(r.data), r.size));
+  std::string version, name;
+  ASSERT_TRUE(info.Query("\\StringFileInfo\\000904b0\\FileVersion", version));
+  EXPECT_EQ(version, "1.0.0 Build 3");
+  ASSERT_TRUE(info.Query("\\StringFileInfo\\000904b0\\InternalName", name));
+  EXPECT_EQ(name, "rscdc");
+}
+
+TEST(VersionInfoTest, OnlyTheRunningExecutableHasOne) {
+  platform::VersionInfo info;
+  EXPECT_FALSE(platform::LoadFileVersionInfo("/bin/sh", info));
+  EXPECT_FALSE(platform::LoadFileVersionInfo("/nonexistent", info));
+}

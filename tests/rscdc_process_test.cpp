@@ -1,0 +1,81 @@
+// Runs the real rscdc binary: what it prints where, and its exit status.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/child_process.h"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kBanner = "Corvex Rescue CD Builder v1.0.0\nCopyright (C) 2026 Corvex. All rights reserved.\n\n";
+const std::string kUsage =
+    "Usage: rscdc [options] <output file>\n"
+    "Options:\n"
+    "    -d <url>  URL to download the Linux distribution (default: from Corvex)\n"
+    "    -q        quiet (no output)\n"
+    "    -v        verbose output\n";
+
+class RscdcProcessTest : public ::testing::Test {
+ protected:
+  RscdcProcessTest() : temp_("rscdc-tmp"), cwd_("rscdc-cwd") {}
+
+  ChildResult Run(const std::vector<std::string>& args) {
+    ChildOptions options;
+    options.workingFolder = cwd_.path();
+    options.env["TMPDIR"] = temp_.path();
+    return RunChild(BuiltProgram("cli/rscdc"), args, options);
+  }
+
+  std::string WorkingFolder() const { return temp_ / "CorvexBootableAvTempFolder"; }
+
+  ScratchFolder temp_;
+  ScratchFolder cwd_;
+};
+
+}  // namespace
+
+TEST_F(RscdcProcessTest, UsageCasesPrintBannerAndUsageWithStatus1) {
+  const std::vector<std::vector<std::string>> cases = {
+      {}, {"-d", "out.iso"}, {"-x", "out.iso"}, {"-Q", "out.iso"}, {"-q", "-x", "out.iso"}, {"a.iso", "b.iso"}};
+  for (const auto& args : cases) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    ChildResult r = Run(args);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, kBanner + kUsage);
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(PathExists(WorkingFolder()));
+  }
+}
+
+TEST_F(RscdcProcessTest, QuietPrintsNothingOnStandardOutput) {
+  ChildResult r = Run({"-q", "out.iso"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(PathExists(cwd_ / "out.iso"));
+}
+
+TEST_F(RscdcProcessTest, LoneDashVIsTheOutputFileAtNormalLevel) {
+  ChildResult r = Run({"-v"});
+  EXPECT_EQ(r.out.substr(0, kBanner.size()), kBanner);
+  EXPECT_TRUE(PathExists(cwd_ / "-v"));
+}
+
+TEST_F(RscdcProcessTest, OutputInMissingFolderIsReportedWithFullPath) {
+  ChildResult r = Run({"-q", "missing/out.iso"});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.err, "Cannot open the output file " + cwd_.path() + "/missing/out.iso: No such file or directory\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(PathExists(WorkingFolder()));
+}
+
+TEST_F(RscdcProcessTest, LeftoverWorkingFolderIsClearedAndExistingOutputKept) {
+  fs::create_directories(WorkingFolder() + "/slax");
+  WriteWholeFile(WorkingFolder() + "/slax/stale.bin", "stale");
+  WriteWholeFile(cwd_ / "out.iso", "previous image");
+  ChildResult r = Run({"out.iso"});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_FALSE(PathExists(WorkingFolder() + "/slax/stale.bin"));
+  EXPECT_EQ(ReadWholeFile(cwd_ / "out.iso"), "previous image");
+}
