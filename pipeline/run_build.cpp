@@ -53,9 +53,10 @@ bool RunBuild(const std::string& outputPath, const std::optional<std::string>& d
     return false;
   }
 
+  platform::ExclusiveLock runLock;
   std::string workingFolder;
   std::uint32_t folderError = 0;
-  if (!PrepareWorkingFolder(tempFolder, workingFolder, folderError)) {
+  if (!PrepareWorkingFolder(tempFolder, runLock, workingFolder, folderError)) {
     platform::PrintErr("Failed to create temp folder %s: %s\n", (tempFolder + kWorkingFolderName).c_str(),
                        ErrorCodeText(folderError).c_str());
     return false;

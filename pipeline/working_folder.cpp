@@ -12,14 +12,22 @@ bool ExpandOutputPath(const std::string& outputPath, std::string& fullPath) {
 
 bool GetTempFolder(std::string& tempFolder) { return platform::TempFolder(tempFolder); }
 
-bool PrepareWorkingFolder(const std::string& tempFolder, std::string& workingFolder, std::uint32_t& errorCode) {
-  std::string folder = tempFolder + kWorkingFolderName;
-  RemoveFolderTree(folder);
-  bool alreadyExisted = false;
-  if (!platform::CreateFolder(folder, alreadyExisted) && !alreadyExisted) {
+bool PrepareWorkingFolder(const std::string& tempFolder, platform::ExclusiveLock& lock, std::string& workingFolder,
+                          std::uint32_t& errorCode) {
+  const std::string folder = tempFolder + kWorkingFolderName;
+  auto fail = [&] {
     errorCode = platform::GetLastError();
+    lock.Release();
     return false;
-  }
+  };
+  if (!lock.Acquire(folder + ".lock")) return fail();
+  RemoveFolderTree(folder);
+  // A leftover that could not be removed completely is reused, but only if it
+  // is ours alone: under a shared temporary folder another account could
+  // otherwise put files into the image.
+  bool alreadyExisted = false;
+  if (!platform::CreatePrivateFolder(folder, alreadyExisted) && !alreadyExisted) return fail();
+  if (!platform::CheckPrivateFolder(folder)) return fail();
   workingFolder = folder;
   return true;
 }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/private_folder.h"
+
 /// The working folder and the output path. None of these print; the pipeline
 /// turns their failures into messages.
 
@@ -16,10 +18,13 @@ bool ExpandOutputPath(const std::string& outputPath, std::string& fullPath);
 /// The user's temporary folder, ending with a separator. Failure: last error.
 bool GetTempFolder(std::string& tempFolder);
 
-/// Removes a leftover working folder of an earlier run and creates it afresh.
-/// Gives the working folder path (no trailing separator); on failure the
-/// creation's error code.
-bool PrepareWorkingFolder(const std::string& tempFolder, std::string& workingFolder, std::uint32_t& errorCode);
+/// Takes the run lock beside the working folder, removes a leftover working
+/// folder of an earlier run and creates it afresh, for this user only. Gives the
+/// working folder path (no trailing separator); on failure the error code. The
+/// lock stays held by `lock` for the rest of the run, so a second run of the
+/// same account fails here instead of deleting the first run's folder.
+bool PrepareWorkingFolder(const std::string& tempFolder, platform::ExclusiveLock& lock, std::string& workingFolder,
+                          std::uint32_t& errorCode);
 
 /// Proves that the output file can be opened for appending; creates it empty
 /// when missing and never truncates it. Failure: reason in `errno`.

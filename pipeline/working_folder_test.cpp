@@ -18,19 +18,51 @@ TEST(PrepareWorkingFolderTest, ReplacesALeftoverFullOfFiles) {
   WriteWholeFile(leftover + "/slax/rootcopy/old.tar", "old");
   WriteWholeFile(leftover + "/manifest.dat", "old");
 
+  platform::ExclusiveLock lock;
   std::string working;
   std::uint32_t error = 0;
-  ASSERT_TRUE(PrepareWorkingFolder(temp.path() + "/", working, error));
+  ASSERT_TRUE(PrepareWorkingFolder(temp.path() + "/", lock, working, error));
   EXPECT_EQ(working, leftover);
   ASSERT_TRUE(fs::is_directory(working));
   EXPECT_TRUE(fs::is_empty(working));
+  EXPECT_EQ(fs::status(working).permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_TRUE(lock.Held());
+}
+
+TEST(PrepareWorkingFolderTest, PlantedLinkIsReplacedNotFollowed) {
+  ScratchFolder temp("temp");
+  ScratchFolder elsewhere("elsewhere");
+  WriteWholeFile(elsewhere / "keep", "keep");
+  fs::create_directory_symlink(elsewhere.path(), temp / kWorkingFolderName);
+  platform::ExclusiveLock lock;
+  std::string working;
+  std::uint32_t error = 0;
+  ASSERT_TRUE(PrepareWorkingFolder(temp.path() + "/", lock, working, error));
+  EXPECT_FALSE(fs::is_symlink(working));
+  EXPECT_EQ(ReadWholeFile(elsewhere / "keep"), "keep");
+}
+
+TEST(PrepareWorkingFolderTest, SecondRunIsRefusedAndLeavesTheFirstRunsFolder) {
+  ScratchFolder temp("temp");
+  platform::ExclusiveLock first, second;
+  std::string working;
+  std::uint32_t error = 0;
+  ASSERT_TRUE(PrepareWorkingFolder(temp.path() + "/", first, working, error));
+  WriteWholeFile(working + "/in-use", "first run");
+
+  std::string other;
+  EXPECT_FALSE(PrepareWorkingFolder(temp.path() + "/", second, other, error));
+  EXPECT_EQ(error, platform::kErrorRunInProgress);
+  EXPECT_EQ(ReadWholeFile(working + "/in-use"), "first run");
+  EXPECT_FALSE(second.Held());
 }
 
 TEST(PrepareWorkingFolderTest, FailsWithTheCreationErrorCode) {
   ScratchFolder temp("temp");
+  platform::ExclusiveLock lock;
   std::string working;
   std::uint32_t error = 0;
-  EXPECT_FALSE(PrepareWorkingFolder(temp.path() + "/missing/", working, error));
+  EXPECT_FALSE(PrepareWorkingFolder(temp.path() + "/missing/", lock, working, error));
   EXPECT_EQ(error, static_cast<std::uint32_t>(ENOENT));
   EXPECT_EQ(working, "");
 }

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "platform/private_folder.h"
 #include "tests/support/child_process.h"
 
 using namespace testing_support;
@@ -78,4 +79,16 @@ TEST_F(RscdcProcessTest, LeftoverWorkingFolderIsClearedAndExistingOutputKept) {
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_FALSE(PathExists(WorkingFolder() + "/slax/stale.bin"));
   EXPECT_EQ(ReadWholeFile(cwd_ / "out.iso"), "previous image");
+}
+
+TEST_F(RscdcProcessTest, SecondRunIsRefusedWhileTheFirstHoldsTheLock) {
+  platform::ExclusiveLock firstRun;
+  ASSERT_TRUE(firstRun.Acquire(WorkingFolder() + ".lock"));
+  fs::create_directories(WorkingFolder());
+  WriteWholeFile(WorkingFolder() + "/in-use", "first run");
+  ChildResult r = Run({"-q", "out.iso"});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.err, "Failed to create temp folder " + WorkingFolder() +
+                       ": Another run of the tool is using the working folder\n");
+  EXPECT_EQ(ReadWholeFile(WorkingFolder() + "/in-use"), "first run");
 }

@@ -1,0 +1,59 @@
+#include "platform/private_folder.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/last_error.h"
+
+namespace platform {
+namespace {
+bool Fail(std::uint32_t code) {
+  SetLastError(code);
+  return false;
+}
+}  // namespace
+
+bool CreatePrivateFolder(const std::string& path, bool& alreadyExisted) {
+  alreadyExisted = false;
+  if (mkdir(path.c_str(), 0700) == 0) return true;
+  alreadyExisted = errno == EEXIST;
+  return Fail(static_cast<std::uint32_t>(errno));
+}
+
+bool CheckPrivateFolder(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return Fail(static_cast<std::uint32_t>(errno));
+  if (S_ISLNK(st.st_mode)) return Fail(kErrorFolderIsLink);
+  if (!S_ISDIR(st.st_mode)) return Fail(ENOTDIR);
+  if (st.st_uid != geteuid()) return Fail(kErrorFolderNotOwned);
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return Fail(kErrorFolderShared);
+  return true;
+}
+
+ExclusiveLock::~ExclusiveLock() { Release(); }
+
+bool ExclusiveLock::Acquire(const std::string& lockPath) {
+  Release();
+  // O_NOFOLLOW: a link planted under the lock's name must not redirect the file.
+  int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return Fail(errno == ELOOP ? kErrorFolderIsLink : static_cast<std::uint32_t>(errno));
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int error = errno;
+    close(fd);
+    return Fail(error == EWOULDBLOCK ? kErrorRunInProgress : static_cast<std::uint32_t>(error));
+  }
+  handle_ = fd;
+  return true;
+}
+
+void ExclusiveLock::Release() {
+  if (handle_ >= 0) {
+    close(handle_);  // closing drops the lock
+    handle_ = -1;
+  }
+}
+
+}  // namespace platform
