@@ -1,0 +1,38 @@
+#include "pipeline/iso_master.h"
+
+#include <cstdio>
+
+#include "platform/console.h"
+#include "platform/mkisofs_command.h"
+
+namespace {
+
+std::string ImageLabel(VirusDataVersion version) {
+  char label[64];
+  std::snprintf(label, sizeof label, "RSCD %d.%d", version.major, version.minor);
+  return label;
+}
+
+}  // namespace
+
+bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOutputPath, VirusDataVersion version,
+                    Verbosity verbosity) {
+  const std::string label = ImageLabel(version);
+  const char* outputFlag = verbosity == Verbose ? "-v" : "-quiet";
+
+  std::uint32_t exitCode = 0;
+  switch (platform::RunMkisofs(workingFolder, platform::MkisofsArguments(outputFlag, fullOutputPath, label),
+                               exitCode)) {
+    case platform::MkisofsRun::NotStarted:
+      platform::PrintErr("Failed to launch mkisofs\n");
+      return false;
+    case platform::MkisofsRun::ExitCodeUnreadable:
+      exitCode = kUnreadableExitCode;
+      break;
+    case platform::MkisofsRun::Exited:
+      if (exitCode == 0) return true;
+      break;
+  }
+  platform::PrintErr("mkisofs failed with exit code %lu\n", static_cast<unsigned long>(exitCode));
+  return false;
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/verbosity.h"
+#include "common/virus_data_version.h"
+
+/// Mastering: turns the prepared working folder into the bootable ISO image
+/// with an outside mkisofs-compatible program.
+
+/// Exit code reported when the program was started but its exit code cannot be
+/// read. All bits set: no POSIX child can exit with it (0-255, or
+/// kSignalExitBase plus a signal number), and it reads as -1 on Windows.
+inline constexpr std::uint32_t kUnreadableExitCode = 0xFFFFFFFFu;
+
+/// Masters the image at `fullOutputPath` (absolute: the program runs in the
+/// working folder) from everything in `workingFolder`, labelled "RSCD %d.%d"
+/// after `version`; the program is verbose only at Verbose. True when it ran
+/// and exited with 0. Otherwise prints one line on standard error:
+/// "Failed to launch mkisofs" when it could not be started, or "mkisofs failed
+/// with exit code %lu" with its exit code, kSignalExitBase plus the signal
+/// number when a signal ended it, or kUnreadableExitCode.
+bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOutputPath, VirusDataVersion version,
+                    Verbosity verbosity);

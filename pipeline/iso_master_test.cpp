@@ -1,0 +1,489 @@
+#include "pipeline/iso_master.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "platform/console.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "tests/support/child_process.h"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr VirusDataVersion kVersion{4, 42};
+constexpr const char* kLabel = "RSCD 4.42";
+constexpr const char* kLongName = "Corvex Rescue ReadMe With A Long Mixed-Case Name.txt";
+constexpr const char* kWorkingFolderVariable = "ISO_MASTER_TEST_WORKING_FOLDER";
+
+/// Replaces PATH for this process while alive.
+class PathOverride {
+ public:
+  explicit PathOverride(const std::string& value) {
+    if (const char* old = std::getenv("PATH")) {
+      hadPath_ = true;
+      oldPath_ = old;
+    }
+    setenv("PATH", value.c_str(), 1);
+  }
+  ~PathOverride() {
+    if (hadPath_) {
+      setenv("PATH", oldPath_.c_str(), 1);
+    } else {
+      unsetenv("PATH");
+    }
+  }
+  PathOverride(const PathOverride&) = delete;
+  PathOverride& operator=(const PathOverride&) = delete;
+
+ private:
+  bool hadPath_ = false;
+  std::string oldPath_;
+};
+
+/// Sends this process's standard output and error (the descriptors, so child
+/// processes are caught too) to two files until Stop().
+class CapturedStreams {
+ public:
+  explicit CapturedStreams(const std::string& folder) : outPath_(folder + "/stdout"), errPath_(folder + "/stderr") {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    savedOut_ = dup(1);
+    savedErr_ = dup(2);
+    Redirect(1, outPath_);
+    Redirect(2, errPath_);
+  }
+  ~CapturedStreams() { Stop(); }
+  CapturedStreams(const CapturedStreams&) = delete;
+  CapturedStreams& operator=(const CapturedStreams&) = delete;
+
+  void Stop() {
+    if (savedOut_ < 0) return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(savedOut_, 1);
+    dup2(savedErr_, 2);
+    close(savedOut_);
+    close(savedErr_);
+    savedOut_ = savedErr_ = -1;
+  }
+  std::string Out() {
+    Stop();
+    return ReadWholeFile(outPath_);
+  }
+  std::string Err() {
+    Stop();
+    return ReadWholeFile(errPath_);
+  }
+
+ private:
+  static void Redirect(int target, const std::string& path) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, target);
+    close(fd);
+  }
+  std::string outPath_, errPath_;
+  int savedOut_ = -1, savedErr_ = -1;
+};
+
+/// Restores a signal's disposition when it goes.
+class SignalDisposition {
+ public:
+  SignalDisposition(int signal, void (*handler)(int)) : signal_(signal) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigaction(signal_, &action, &previous_);
+  }
+  ~SignalDisposition() { sigaction(signal_, &previous_, nullptr); }
+  SignalDisposition(const SignalDisposition&) = delete;
+  SignalDisposition& operator=(const SignalDisposition&) = delete;
+
+ private:
+  int signal_;
+  struct sigaction previous_ {};
+};
+
+void WriteScript(const std::string& path, const std::string& body) {
+  WriteWholeFile(path, "#!/bin/sh\n" + body + "\n");
+  chmod(path.c_str(), 0755);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string FailureMessage(std::uint32_t exitCode) {
+  return "mkisofs failed with exit code " + std::to_string(exitCode) + "\n";
+}
+
+/// The files of a folder tree, as image paths ("/a/b").
+std::set<std::string> TreeFiles(const std::string& root) {
+  std::set<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) files.insert("/" + fs::relative(entry.path(), root).string());
+  }
+  return files;
+}
+
+std::uint32_t LittleEndian32(const std::string& bytes, size_t offset) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes.at(offset + i));
+  return value;
+}
+
+/// Runs xorriso, the reader, on an image.
+ChildResult Xorriso(const std::vector<std::string>& args) {
+  const std::string xorriso = platform::FindProgramOnPath("xorriso");
+  if (xorriso.empty()) throw std::runtime_error("xorriso is not installed");
+  return RunChild(xorriso, args);
+}
+
+/// The regular files of an image as one of its name trees shows them:
+/// "nojoliet" reads the Rock Ridge names, "norock" the Joliet names.
+std::set<std::string> ImageFiles(const std::string& image, const std::string& tree) {
+  ChildResult listing = Xorriso({"-read_fs", tree, "-indev", image, "-find", "/", "-type", "f"});
+  EXPECT_EQ(listing.exitStatus, 0) << listing.err;
+  std::set<std::string> files;
+  for (std::string line : Lines(listing.out)) {
+    if (line.size() >= 2 && line.front() == '\'' && line.back() == '\'') files.insert(line.substr(1, line.size() - 2));
+  }
+  return files;
+}
+
+/// The value after "name : " in a xorriso report.
+std::string ReportValue(const std::string& report, const std::string& name) {
+  for (const std::string& line : Lines(report)) {
+    if (line.rfind(name, 0) != 0) continue;
+    size_t colon = line.find(": ");
+    if (colon != std::string::npos) return line.substr(colon + 2);
+  }
+  return "<" + name + " missing>";
+}
+
+std::vector<std::string> Fields(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> fields;
+  for (std::string field; in >> field;) fields.push_back(field);
+  return fields;
+}
+
+class IsoMasterTest : public ::testing::Test {
+ protected:
+  /// A distribution-like tree with the boot loader, as the pipeline leaves it.
+  void MakeTree(const std::string& root, bool withBootImage) {
+    fs::create_directories(root + "/boot/isolinux");
+    if (withBootImage) fs::copy_file("/usr/lib/ISOLINUX/isolinux.bin", root + "/boot/isolinux/isolinux.bin");
+    fs::copy_file("/usr/lib/syslinux/modules/bios/ldlinux.c32", root + "/boot/isolinux/ldlinux.c32");
+    fs::create_directories(root + "/slax/rootcopy");
+    fs::create_directories(root + "/slax/tools/WIN");
+    fs::create_directories(root + "/slax/modules/a/b/c/d/e/f/g/h");
+    WriteWholeFile(root + "/slax/rootcopy/linux.intel.libc6.glibc.2.2.tar", std::string(10240, '\0'));
+    WriteWholeFile(root + "/slax/rootcopy/442_ides.zip", "PK\x05\x06" + std::string(18, '\0'));
+    WriteWholeFile(root + "/slax/tools/WIN/mkisofs.exe", "MZ");
+    WriteWholeFile(root + "/slax/modules/a/b/c/d/e/f/g/h/deep module.lzm", "deep");
+    WriteWholeFile(root + "/" + kLongName, "read me");
+    WriteScript(root + "/slax/autorun.sh", "exit 0");
+  }
+
+  /// A fake mastering program that records its name, its folder and its
+  /// arguments, one per line.
+  void WriteRecordingProgram(const std::string& path) {
+    WriteScript(path, "{ printf '%s\\n' \"$0\"; pwd -P; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > '" +
+                          record_ + "'");
+  }
+
+  ScratchFolder scratch_{"iso-master"};
+  ScratchFolder work_{"iso-master-work"};
+  ScratchFolder bin_{"iso-master-bin"};
+  std::string record_ = scratch_ / "record";
+};
+
+TEST_F(IsoMasterTest, MastersABootableImageThatReadsBack) {
+  // Blanks in both folders: the temporary folder may hold them, and the output
+  // path must reach the program as one argument.
+  const std::string root = work_ / "Temp Folder";
+  MakeTree(root, true);
+  fs::create_directories(scratch_ / "My Images");
+  const std::string image = scratch_ / "My Images/rescue cd.iso";
+
+  ASSERT_TRUE(MasterIsoImage(root, image, kVersion, Normal));
+  ASSERT_TRUE(PathExists(image));
+
+  ChildResult pvd = Xorriso({"-indev", image, "-pvd_info"});
+  ASSERT_EQ(pvd.exitStatus, 0) << pvd.err;
+  EXPECT_EQ(ReportValue(pvd.out, "Volume Id"), kLabel);
+  EXPECT_EQ(ReportValue(pvd.out, "App Id"), kLabel);
+
+  ChildResult boot = Xorriso({"-indev", image, "-report_el_torito", "plain"});
+  ASSERT_EQ(boot.exitStatus, 0) << boot.err;
+  EXPECT_EQ(ReportValue(boot.out, "El Torito cat path"), "/boot/isolinux/isolinux.boot");
+  EXPECT_EQ(Fields(ReportValue(boot.out, "El Torito img path")),
+            (std::vector<std::string>{"1", "/boot/isolinux/isolinux.bin"}));
+  // N Pltf B Emul Ld_seg Hdpt Ldsiz LBA: bootable, no emulation, 4 sectors.
+  const std::vector<std::string> entry = Fields(ReportValue(boot.out, "El Torito boot img"));
+  ASSERT_EQ(entry.size(), 8u) << boot.out;
+  EXPECT_EQ(entry[2], "y");
+  EXPECT_EQ(entry[3], "none");
+  EXPECT_EQ(entry[6], "4");
+
+  // The boot information table: the loader finds the volume descriptor (LBA
+  // 16), itself, its length and a checksum of everything after byte 64.
+  const std::string bytes = ReadWholeFile(image);
+  const std::string loader = ReadWholeFile("/usr/lib/ISOLINUX/isolinux.bin");
+  const std::uint32_t lba = static_cast<std::uint32_t>(std::stoul(entry[7]));
+  ASSERT_GE(bytes.size(), lba * 2048ull + loader.size());
+  const std::string inImage = bytes.substr(lba * 2048ull, loader.size());
+  EXPECT_EQ(LittleEndian32(inImage, 8), 16u);
+  EXPECT_EQ(LittleEndian32(inImage, 12), lba);
+  EXPECT_EQ(LittleEndian32(inImage, 16), loader.size());
+  std::uint32_t sum = 0;
+  for (size_t offset = 64; offset + 4 <= inImage.size(); offset += 4) sum += LittleEndian32(inImage, offset);
+  EXPECT_EQ(LittleEndian32(inImage, 20), sum);
+  EXPECT_EQ(inImage.substr(64), loader.substr(64));
+
+  // Every file, under its long mixed-case name in both the Rock Ridge and the
+  // Joliet tree (a plain ISO 9660 tree would show "/Corvex R.txt" or worse).
+  const std::set<std::string> expected = TreeFiles(root);
+  ASSERT_TRUE(expected.count(std::string("/") + kLongName));
+  EXPECT_EQ(ImageFiles(image, "nojoliet"), expected);
+  EXPECT_EQ(ImageFiles(image, "norock"), expected);
+
+  // Rock Ridge keeps Unix attributes.
+  ChildResult modes = Xorriso({"-read_fs", "nojoliet", "-indev", image, "-find", "/slax/autorun.sh", "-exec", "lsdl"});
+  EXPECT_EQ(modes.out.substr(0, 10), "-rwxr-xr-x") << modes.out;
+}
+
+TEST_F(IsoMasterTest, OnlyVerboseRunsShowTheProgramsProgress) {
+  const std::string root = work_ / "tree";
+  MakeTree(root, true);
+  std::map<int, std::string> said;
+  for (Verbosity verbosity : {Quiet, Normal, Verbose}) {
+    const std::string image = scratch_ / ("out-" + std::to_string(verbosity) + ".iso");
+    CapturedStreams streams(scratch_.path());
+    ASSERT_TRUE(MasterIsoImage(root, image, kVersion, verbosity));
+    said[verbosity] = streams.Out() + streams.Err();
+    EXPECT_GT(fs::file_size(image), 0u);
+    // The program may still greet, but only a verbose one reports on the image.
+    EXPECT_EQ(said[verbosity].find(image) != std::string::npos, verbosity == Verbose) << said[verbosity];
+  }
+  EXPECT_GT(said[Verbose].size(), said[Normal].size());
+  EXPECT_EQ(said[Quiet], said[Normal]);
+}
+
+TEST_F(IsoMasterTest, PassesTheFixedArgumentsInTheWorkingFolder) {
+  const std::string program = bin_ / "xorrisofs";
+  WriteRecordingProgram(program);
+  PathOverride path(bin_.path());
+  const std::string image = scratch_ / "out dir/rescue cd.iso";
+  struct Row {
+    Verbosity verbosity;
+    const char* flag;
+  };
+  for (const Row& row : {Row{Quiet, "-quiet"}, Row{Normal, "-quiet"}, Row{Verbose, "-v"}}) {
+    SCOPED_TRACE(row.verbosity);
+    fs::remove(record_);
+    ASSERT_TRUE(MasterIsoImage(work_.path(), image, kVersion, row.verbosity));
+    // The program's own path, the folder it ran in, then its arguments.
+    const std::vector<std::string> expected{
+        program, fs::canonical(work_.path()).string(), row.flag, "-J", "-R", "-D", "-no-emul-boot",
+        "-boot-info-table", "-boot-load-size", "4", "-b", "boot/isolinux/isolinux.bin", "-c",
+        "boot/isolinux/isolinux.boot", "-o", image, "-A", kLabel, "-V", kLabel, "."};
+    EXPECT_EQ(Lines(ReadWholeFile(record_)), expected);
+  }
+}
+
+TEST_F(IsoMasterTest, LabelFollowsTheDataVersion) {
+  WriteRecordingProgram(bin_ / "xorrisofs");
+  PathOverride path(bin_.path());
+  struct Row {
+    VirusDataVersion version;
+    const char* label;
+  };
+  const Row rows[] = {{{44, 2}, "RSCD 44.2"}, {{4, 0}, "RSCD 4.0"}, {{2147483647, -1}, "RSCD 2147483647.-1"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    ASSERT_TRUE(MasterIsoImage(work_.path(), scratch_ / "out.iso", row.version, Normal));
+    const std::vector<std::string> args = Lines(ReadWholeFile(record_));
+    ASSERT_EQ(args.size(), 21u);
+    EXPECT_EQ(args[17], row.label);  // after -A
+    EXPECT_EQ(args[19], row.label);  // after -V
+  }
+}
+
+TEST_F(IsoMasterTest, ChoosesXorrisofsThenMkisofsThenGenisoimage) {
+  struct Row {
+    const char* why;
+    std::vector<std::string> firstFolder, secondFolder;
+    std::string chosen;
+  };
+  const Row rows[] = {
+      {"all three", {"genisoimage", "mkisofs", "xorrisofs"}, {}, "first/xorrisofs"},
+      {"no xorrisofs", {"genisoimage", "mkisofs"}, {}, "first/mkisofs"},
+      {"only genisoimage", {"genisoimage"}, {}, "first/genisoimage"},
+      {"the preferred name wins over PATH order", {"genisoimage", "mkisofs"}, {"xorrisofs"}, "second/xorrisofs"},
+      {"the first PATH folder wins for one name", {"mkisofs"}, {"mkisofs"}, "first/mkisofs"},
+      {"a later PATH folder is searched", {}, {"genisoimage"}, "second/genisoimage"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    ScratchFolder first("iso-master-first"), second("iso-master-second");
+    auto answer = [&](const std::string& text) { return "echo " + text + " > '" + record_ + "'"; };
+    for (const auto& name : row.firstFolder) WriteScript(first / name, answer("first/" + name));
+    for (const auto& name : row.secondFolder) WriteScript(second / name, answer("second/" + name));
+    PathOverride path(first.path() + ":" + second.path());
+    fs::remove(record_);
+    ASSERT_TRUE(MasterIsoImage(work_.path(), scratch_ / "out.iso", kVersion, Normal));
+    EXPECT_EQ(ReadWholeFile(record_), row.chosen + "\n");
+  }
+}
+
+TEST_F(IsoMasterTest, RelativePathEntryIsResolvedBeforeEnteringTheWorkingFolder) {
+  WriteRecordingProgram(bin_ / "xorrisofs");
+  const fs::path previous = fs::current_path();
+  fs::current_path(fs::path(bin_.path()).parent_path());
+  PathOverride path(fs::path(bin_.path()).filename().string());
+  const bool mastered = MasterIsoImage(work_.path(), scratch_ / "out.iso", kVersion, Normal);
+  fs::current_path(previous);
+  EXPECT_TRUE(mastered);
+  ASSERT_TRUE(PathExists(record_));
+  EXPECT_EQ(Lines(ReadWholeFile(record_)).at(0), fs::canonical(bin_ / "xorrisofs").string());
+}
+
+TEST_F(IsoMasterTest, ProgramThatCannotStartFailsToLaunch) {
+  struct Row {
+    const char* why;
+    std::string pathValue;
+    std::string workingFolder;
+  };
+  WriteRecordingProgram(bin_ / "xorrisofs");
+  ScratchFolder empty("iso-master-empty");
+  ScratchFolder notExecutable("iso-master-noexec");
+  WriteWholeFile(notExecutable / "xorrisofs", "#!/bin/sh\nexit 0\n");
+  const Row rows[] = {
+      {"no program on PATH", empty.path(), work_.path()},
+      {"empty PATH", "", work_.path()},
+      {"the only candidate is not executable", notExecutable.path(), work_.path()},
+      {"the working folder is missing", bin_.path(), work_ / "missing"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    PathOverride path(row.pathValue);
+    CapturedStreams streams(scratch_.path());
+    EXPECT_FALSE(MasterIsoImage(row.workingFolder, scratch_ / "out.iso", kVersion, Verbose));
+    EXPECT_EQ(streams.Err(), "Failed to launch mkisofs\n");
+    EXPECT_EQ(streams.Out(), "");
+    EXPECT_FALSE(PathExists(record_));
+  }
+}
+
+TEST_F(IsoMasterTest, MissingBootImageReportsTheProgramsOwnExitCode) {
+  const std::string root = work_ / "tree";
+  MakeTree(root, false);
+  const std::string image = scratch_ / "out.iso";
+
+  // The real program's answer to the same command, asked directly.
+  const std::string xorrisofs = platform::FindProgramOnPath("xorrisofs");
+  ASSERT_FALSE(xorrisofs.empty()) << "xorrisofs is not installed";
+  ChildOptions inTree;
+  inTree.workingFolder = root;
+  ChildResult direct =
+      RunChild(xorrisofs,
+               {"-quiet", "-J", "-R", "-D", "-no-emul-boot", "-boot-info-table", "-boot-load-size", "4", "-b",
+                "boot/isolinux/isolinux.bin", "-c", "boot/isolinux/isolinux.boot", "-o", scratch_ / "direct.iso",
+                "-A", kLabel, "-V", kLabel, "."},
+               inTree);
+  ASSERT_NE(direct.exitStatus, 0);
+
+  CapturedStreams streams(scratch_.path());
+  EXPECT_FALSE(MasterIsoImage(root, image, kVersion, Quiet));
+  // The program's own complaint comes first, on the shared standard error.
+  const std::string err = streams.Err();
+  const std::string message = FailureMessage(static_cast<std::uint32_t>(direct.exitStatus));
+  ASSERT_GE(err.size(), message.size()) << err;
+  EXPECT_EQ(err.substr(err.size() - message.size()), message);
+  EXPECT_NE(err.find("isolinux.bin"), std::string::npos) << err;
+}
+
+TEST_F(IsoMasterTest, NonZeroExitsAndSignalsAreFailures) {
+  struct Row {
+    const char* script;
+    bool succeeds;
+    std::uint32_t exitCode;
+  };
+  const Row rows[] = {
+      {"exit 0", true, 0},
+      {"exit 1", false, 1},
+      {"exit 255", false, 255},
+      {"kill -TERM $$", false, platform::kSignalExitBase + SIGTERM},
+      {"kill -KILL $$", false, platform::kSignalExitBase + SIGKILL},
+      {"kill -SEGV $$", false, platform::kSignalExitBase + SIGSEGV},
+  };
+  PathOverride path(bin_.path());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.script);
+    WriteScript(bin_ / "xorrisofs", row.script);
+    CapturedStreams streams(scratch_.path());
+    EXPECT_EQ(MasterIsoImage(work_.path(), scratch_ / "out.iso", kVersion, Normal), row.succeeds);
+    EXPECT_EQ(streams.Err(), row.succeeds ? "" : FailureMessage(row.exitCode));
+  }
+}
+
+TEST_F(IsoMasterTest, UnreadableExitCodeIsAFailure) {
+  // With SIGCHLD ignored the system reaps the child itself and its exit code is
+  // gone: a run that may well have succeeded must not be taken for one.
+  WriteScript(bin_ / "xorrisofs", "echo ran > '" + record_ + "'; exit 0");
+  PathOverride path(bin_.path());
+  CapturedStreams streams(scratch_.path());
+  bool mastered = true;
+  {
+    SignalDisposition ignore(SIGCHLD, SIG_IGN);
+    mastered = MasterIsoImage(work_.path(), scratch_ / "out.iso", kVersion, Normal);
+  }
+  EXPECT_FALSE(mastered);
+  EXPECT_EQ(streams.Err(), FailureMessage(kUnreadableExitCode));
+  EXPECT_EQ(ReadWholeFile(record_), "ran\n");
+}
+
+// Started only by ToolOutputComesFirstOnASharedFile, as its child, so that
+// standard output is a fully buffered file as when the tool's output is
+// redirected.
+TEST(IsoMasterChild, DISABLED_PrintThenMaster) {
+  const char* folder = std::getenv(kWorkingFolderVariable);
+  ASSERT_NE(folder, nullptr);
+  platform::PrintOut("Creating the ISO image: out.iso...\n");
+  EXPECT_TRUE(MasterIsoImage(folder, std::string(folder) + "/out.iso", kVersion, Normal));
+}
+
+TEST_F(IsoMasterTest, ToolOutputComesFirstOnASharedFile) {
+  WriteScript(bin_ / "xorrisofs", "echo 'mkisofs speaking'");
+  std::string self;
+  ASSERT_TRUE(platform::ExecutablePath(self));
+  ChildOptions options;
+  options.env = {{"PATH", bin_.path()}, {kWorkingFolderVariable, work_.path()}};
+  ChildResult child = RunChild(
+      self, {"--gtest_also_run_disabled_tests", "--gtest_filter=IsoMasterChild.DISABLED_PrintThenMaster"}, options);
+  ASSERT_EQ(child.exitStatus, 0) << child.out << child.err;
+  const size_t tool = child.out.find("Creating the ISO image: out.iso...\n");
+  const size_t program = child.out.find("mkisofs speaking\n");
+  ASSERT_NE(tool, std::string::npos) << child.out;
+  ASSERT_NE(program, std::string::npos) << child.out;
+  EXPECT_LT(tool, program) << child.out;
+}
+
+}  // namespace
