@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+
+#include "common/file_progress.h"
+#include "common/verbosity.h"
+
+/// The console's progress line for one long operation. Draws only at Verbose:
+/// one self-overwriting line ending in a carriage return, blanked when the
+/// object goes away so that the next message starts on a clean line.
+class MyProgressCallback final : public IFileProgressCallback {
+ public:
+  explicit MyProgressCallback(Verbosity verbosity);
+  ~MyProgressCallback();
+  MyProgressCallback(const MyProgressCallback&) = delete;
+  MyProgressCallback& operator=(const MyProgressCallback&) = delete;
+
+  void OnProgress(std::uint64_t total, std::uint64_t done) override;
+
+ private:
+  const std::int32_t verbosity_;
+};
