@@ -13,6 +13,30 @@ std::string ErrorCodeText(std::uint32_t code) {
       return "The file does not exist.";
     case ERROR_INTERNET_CANNOT_CONNECT:
       return "Unsuccessful download";
+    case ERROR_INTERNET_EXTENDED_ERROR:
+      return "The server refused the request";
+    case ERROR_INTERNET_INTERNAL_ERROR:
+      return "An internal error occurred in the download";
+    case ERROR_INTERNET_INVALID_URL:
+      return "The URL is invalid";
+    case ERROR_INTERNET_UNRECOGNIZED_SCHEME:
+      return "The URL does not use a recognized protocol";
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+      return "The server name could not be resolved";
+    case ERROR_INTERNET_INCORRECT_PASSWORD:
+      return "The server did not accept the password";
+    case ERROR_INTERNET_LOGIN_FAILURE:
+      return "The server refused the login";
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+      return "The connection with the server was terminated";
+    case ERROR_FTP_NO_PASSIVE_MODE:
+      return "Passive mode is not available on the server";
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+      return "The secure connection to the server failed";
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+      return "The server's certificate is not valid or not trusted";
+    case ERROR_INTERNET_DECODING_FAILED:
+      return "The content could not be decoded";
     default:
       break;
   }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <set>
+#include <string>
 
 #include "platform/last_error.h"
 
@@ -18,4 +20,31 @@ TEST(ErrorCodeTextTest, SystemCodesAndUndescribedCodes) {
   EXPECT_EQ(ErrorCodeText(0x8007000e), "Error 0x8007000e");
   platform::SetLastError(EACCES);
   EXPECT_EQ(LastErrorText(), "Permission denied");
+}
+
+// Every code a download can leave must read as a reason, not as a number, and
+// no two may read alike.
+TEST(ErrorCodeTextTest, DownloadCodesHaveTheirOwnTexts) {
+  const std::uint32_t codes[] = {
+      ERROR_INTERNET_TIMEOUT, ERROR_INTERNET_ITEM_NOT_FOUND, ERROR_INTERNET_CANNOT_CONNECT,
+      ERROR_INTERNET_EXTENDED_ERROR, ERROR_INTERNET_INTERNAL_ERROR, ERROR_INTERNET_INVALID_URL,
+      ERROR_INTERNET_UNRECOGNIZED_SCHEME, ERROR_INTERNET_NAME_NOT_RESOLVED,
+      ERROR_INTERNET_INCORRECT_PASSWORD, ERROR_INTERNET_LOGIN_FAILURE,
+      ERROR_INTERNET_CONNECTION_ABORTED, ERROR_FTP_NO_PASSIVE_MODE,
+      ERROR_INTERNET_SECURITY_CHANNEL_ERROR, ERROR_INTERNET_SEC_INVALID_CERT,
+      ERROR_INTERNET_DECODING_FAILED};
+  std::set<std::string> texts;
+  for (std::uint32_t code : codes) {
+    const std::string text = ErrorCodeText(code);
+    EXPECT_FALSE(text.empty()) << code;
+    EXPECT_NE(text.rfind("Error 0x", 0), 0u) << code << ": " << text;
+    EXPECT_EQ(text.find('\n'), std::string::npos) << code;
+    EXPECT_TRUE(texts.insert(text).second) << code << " repeats " << text;
+  }
+}
+
+TEST(ErrorCodeTextTest, NeighboursOfDownloadCodesStayUndescribed) {
+  EXPECT_EQ(ErrorCodeText(12001), "Error 0x00002ee1");
+  EXPECT_EQ(ErrorCodeText(12027), "Error 0x00002efb");
+  EXPECT_EQ(ErrorCodeText(12031), "Error 0x00002eff");
 }

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "common/file_progress.h"
+
+/// Time-outs of one download. Both give ERROR_INTERNET_TIMEOUT (12002); zero
+/// leaves the limit to the transfer library's default (none for a stall).
+struct DownloadSettings {
+  std::chrono::seconds connectTimeout{60};  ///< to reach the server
+  std::chrono::seconds stallTimeout{60};    ///< without receiving a single byte
+};
+
+/// Copies the resource behind `url` (http, https, ftp or file; redirects are
+/// followed to http, https and ftp only) into the file `destinationPath`, in
+/// blocks of at most 64 KiB, calling `progress` (may be null) after each block
+/// is written. An HTTP answer other than 200 never creates or touches the
+/// destination. Prints nothing. On false the reason is the thread's last error:
+/// 12028 for HTTP 404, 12029 for any other status, a WinINet-style 12xxx code
+/// for other network failures, an errno value for file failures. A transfer
+/// that fails part-way leaves the partial file. An exception thrown by
+/// `progress` closes everything and goes on to the caller.
+bool DownloadUrl(IFileProgressCallback* progress, const std::string& url,
+                 const std::string& destinationPath,
+                 const DownloadSettings& settings = DownloadSettings{});

@@ -1,0 +1,45 @@
+#!/usr/bin/python3
+"""FTP server for tests, on 127.0.0.1 only, passive mode, read-only.
+
+Serves one folder to anonymous users, or, with --user NAME:PASSWORD, to that
+one account only. Prints "ready <port>" once it listens. Ends on SIGTERM.
+"""
+
+import argparse
+import logging
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--user", default="")
+    parser.add_argument("--port", type=int, default=0)
+    args = parser.parse_args()
+
+    logging.basicConfig(level=logging.CRITICAL)
+    authorizer = DummyAuthorizer()
+    if args.user:
+        name, _, password = args.user.partition(":")
+        authorizer.add_user(name, password, args.root, perm="elr")
+    else:
+        authorizer.add_anonymous(args.root, perm="elr")
+
+    class Handler(FTPHandler):
+        pass
+
+    Handler.authorizer = authorizer
+    Handler.auth_failed_timeout = 0.1  # a refused login answers at once
+    Handler.masquerade_address = "127.0.0.1"
+    Handler.permit_foreign_addresses = False
+    server = FTPServer(("127.0.0.1", args.port), Handler)
+    print(f"ready {server.address[1]}", flush=True)
+    server.serve_forever(handle_exit=False)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,239 @@
+#!/usr/bin/python3
+"""HTTP server for tests, on 127.0.0.1 only.
+
+Serves the files of one folder and, for paths named in a routes file, scripted
+answers: any status, redirects, missing or false Content-Length, chunked
+bodies, bodies cut off or stalled part-way, generated bodies of any size and
+raw bytes instead of an HTTP answer. The routes file is read again for every
+request, so a test can change the script while the server runs.
+
+Routes file (JSON): {"/path": {"generation": N, "replies": [reply, ...]}}.
+Requests to a path take its replies in turn; the last one then repeats. A new
+generation starts the turn again. Reply keys, all optional:
+  status          int, default 200
+  body            text whose code points 0-255 are the body bytes
+  generate        int: that many pattern bytes (byte i is i % 251)
+  file            body from this file, relative to the served folder
+  location        value of a Location header
+  framing         "length" (default), "none" (end by closing) or "chunked"
+  content_length  int: announce this instead of the real size
+  stall_after     int: send this many body bytes, then hold the connection
+  stall_headers   true: send nothing at all and hold the connection
+  raw             text sent verbatim instead of an HTTP answer, then close
+  headers         {"Name": "value"}
+
+Each request is appended to the log file as "METHOD target" lines.
+Prints "ready <port>" once it listens. Ends on SIGTERM.
+"""
+
+import argparse
+import http.server
+import json
+import os
+import socketserver
+import ssl
+import sys
+import threading
+import time
+
+PATTERN_PERIOD = 251
+_PATTERN = bytes(i % PATTERN_PERIOD for i in range(PATTERN_PERIOD * 1024))
+_PATTERN_SLICE = len(_PATTERN) - PATTERN_PERIOD
+HOLD_SECONDS = 600
+
+
+def pattern_bytes(offset, size):
+    """The generated body's bytes [offset, offset + size), size <= _PATTERN_SLICE."""
+    start = offset % PATTERN_PERIOD
+    return _PATTERN[start:start + size]
+
+
+class Body:
+    """A body source that yields pieces without holding the whole body."""
+
+    def __init__(self, size, reader, handle=None):
+        self.size = size
+        self._reader = reader
+        self.handle = handle  # an open file when the body is one, for sendfile
+
+    def pieces(self, limit):
+        sent = 0
+        while sent < limit:
+            piece = self._reader(sent, min(limit - sent, 65536))
+            if not piece:
+                return
+            sent += len(piece)
+            yield piece
+
+
+def text_bytes(text):
+    return text.encode("latin-1")
+
+
+class State:
+    def __init__(self, root, routes, log):
+        self.root = os.path.realpath(root) if root else None
+        self.routes_path = routes
+        self.log_path = log
+        self.lock = threading.Lock()
+        self.turns = {}  # path -> (generation, requests seen)
+
+    def log(self, line):
+        if not self.log_path:
+            return
+        with self.lock, open(self.log_path, "a", encoding="utf-8") as f:
+            f.write(line + "\n")
+
+    def scripted_reply(self, target):
+        if not self.routes_path or not os.path.exists(self.routes_path):
+            return None
+        with open(self.routes_path, encoding="utf-8") as f:
+            routes = json.load(f)
+        path = target if target in routes else target.split("?", 1)[0]
+        route = routes.get(path)
+        if route is None:
+            return None
+        replies = route["replies"]
+        with self.lock:
+            generation, seen = self.turns.get(path, (None, 0))
+            if generation != route.get("generation"):
+                seen = 0
+            self.turns[path] = (route.get("generation"), seen + 1)
+        return replies[min(seen, len(replies) - 1)]
+
+    def local_file(self, target):
+        if self.root is None:
+            return None
+        relative = target.split("?", 1)[0].lstrip("/")
+        path = os.path.realpath(os.path.join(self.root, relative))
+        if path != self.root and not path.startswith(self.root + os.sep):
+            return None
+        return path if os.path.isfile(path) else None
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "TestServer/1.0"
+    sys_version = ""
+
+    def log_message(self, format, *args):  # noqa: A002 - the base class's name
+        pass
+
+    def do_GET(self):
+        self.answer(send_body=True)
+
+    def do_HEAD(self):
+        self.answer(send_body=False)
+
+    def answer(self, send_body):
+        state = self.server.state
+        state.log(f"{self.command} {self.path}")
+        reply = state.scripted_reply(self.path)
+        if reply is None:
+            path = state.local_file(self.path)
+            if path is None:
+                reply = {"status": 404, "body": "not found\n"}
+            else:
+                reply = {"file_path": path}
+        self.send_reply(reply, send_body)
+
+    def body_of(self, reply):
+        if "generate" in reply:
+            return Body(int(reply["generate"]), pattern_bytes)
+        path = reply.get("file_path")
+        if "file" in reply:
+            path = self.server.state.local_file("/" + reply["file"])
+            if path is None:
+                raise FileNotFoundError(reply["file"])
+        if path is not None:
+            size = os.path.getsize(path)
+            handle = open(path, "rb")
+            return Body(size, lambda offset, n: handle.read(n), handle)
+        data = text_bytes(reply.get("body", ""))
+        return Body(len(data), lambda offset, n: data[offset:offset + n])
+
+    def hold(self):
+        # Keep the connection open without sending; the client must give up.
+        time.sleep(HOLD_SECONDS)
+        self.close_connection = True
+
+    def send_reply(self, reply, send_body):
+        if reply.get("stall_headers"):
+            self.hold()
+            return
+        if "raw" in reply:
+            self.wfile.write(text_bytes(reply["raw"]))
+            self.wfile.flush()
+            self.close_connection = True
+            return
+        body = self.body_of(reply)
+        try:
+            self.send_answer(reply, body, send_body)
+        finally:
+            if body.handle is not None:
+                body.handle.close()
+
+    def send_answer(self, reply, body, send_body):
+        framing = reply.get("framing", "length")
+        self.send_response(int(reply.get("status", 200)))
+        if "location" in reply:
+            self.send_header("Location", reply["location"])
+        for name, value in reply.get("headers", {}).items():
+            self.send_header(name, value)
+        if framing == "length":
+            self.send_header("Content-Length", str(reply.get("content_length", body.size)))
+        elif framing == "chunked":
+            self.send_header("Transfer-Encoding", "chunked")
+        if framing == "none" or "content_length" in reply or "stall_after" in reply:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        if not send_body:
+            return
+        plain = framing == "length" and "content_length" not in reply
+        if body.handle is not None and plain and "stall_after" not in reply:
+            self.wfile.flush()
+            self.connection.sendfile(body.handle)
+            return
+        limit = body.size
+        if "stall_after" in reply:
+            limit = min(limit, int(reply["stall_after"]))
+        for piece in body.pieces(limit):
+            if framing == "chunked":
+                self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+            else:
+                self.wfile.write(piece)
+        if framing == "chunked" and "stall_after" not in reply:
+            self.wfile.write(b"0\r\n\r\n")
+        self.wfile.flush()
+        if "stall_after" in reply:
+            self.hold()
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", default="")
+    parser.add_argument("--routes", default="")
+    parser.add_argument("--log", default="")
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--tls-cert", default="")
+    parser.add_argument("--tls-key", default="")
+    args = parser.parse_args()
+
+    server = Server(("127.0.0.1", args.port), Handler)
+    server.state = State(args.root, args.routes, args.log)
+    if args.tls_cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls_cert, args.tls_key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
+    print(f"ready {server.server_address[1]}", flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+
+/// Real HTTP and FTP servers on 127.0.0.1 for tests: Debian's /usr/bin/python3
+/// running the scripts beside this file. Each server listens on a port the
+/// system picks, and is stopped when its object goes away.
+namespace testing_support {
+
+/// Bytes [offset, offset + size) of the servers' generated bodies: byte i is
+/// i % 251, a period that no power-of-two block size divides, so a lost, doubled
+/// or reordered block shows.
+std::string PatternBytes(std::uint64_t offset, std::size_t size);
+
+/// A port on 127.0.0.1 where nothing listens (connections are refused).
+std::uint16_t UnusedLocalPort();
+
+/// One answer of the HTTP server to one request.
+struct HttpReply {
+  enum class Framing { Length, None, Chunked };
+
+  int status = 200;
+  std::string body;               ///< the body bytes, unless `generate` or `file` is set
+  std::uint64_t generate = 0;     ///< non-zero: a body of this many PatternBytes
+  std::string file;               ///< body from this file, relative to the served folder
+  std::string location;           ///< Location header (redirects)
+  Framing framing = Framing::Length;  ///< None: no Content-Length, the close ends the body
+  std::int64_t announcedLength = -1;  ///< Content-Length to claim instead of the real size
+  std::int64_t stallAfter = -1;   ///< send this many body bytes, then hold the connection silent
+  bool stallBeforeHeaders = false;  ///< accept the request and never answer
+  std::string raw;                ///< non-empty: send these bytes instead of an answer, then close
+  std::map<std::string, std::string> headers;
+
+  static HttpReply Status(int status, std::string body = {});
+  static HttpReply Redirect(int status, std::string location);
+  static HttpReply Generated(std::uint64_t size);
+};
+
+/// A started server process that printed "ready <port>".
+class ServerProcess {
+ public:
+  ServerProcess(const std::string& script, const std::vector<std::string>& args);
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+  std::uint16_t port() const { return port_; }
+
+ private:
+  void Stop();
+
+  pid_t pid_ = -1;
+  int output_ = -1;
+  std::uint16_t port_ = 0;
+};
+
+/// HTTP (or HTTPS) server. Without a script for a path it serves the file of
+/// that path under the folder, or 404. Scripted paths answer with their replies
+/// in turn, the last one repeating; scripts may change while the server runs.
+class LocalHttpServer {
+ public:
+  struct Options {
+    std::string folder;           ///< served folder; empty: scripted paths only
+    std::string tlsCertificate;   ///< PEM files: serve HTTPS instead of HTTP
+    std::string tlsKey;
+  };
+
+  LocalHttpServer() : LocalHttpServer(Options{}) {}
+  explicit LocalHttpServer(const std::string& folder) : LocalHttpServer(Options{folder, {}, {}}) {}
+  explicit LocalHttpServer(const Options& options);
+
+  std::uint16_t port() const { return process_->port(); }
+  /// "http://127.0.0.1:<port>" (or https) followed by `path`, which starts with '/'.
+  std::string Url(const std::string& path) const;
+
+  void Script(const std::string& path, const HttpReply& reply);
+  void Script(const std::string& path, const std::vector<HttpReply>& replies);
+  void Unscript(const std::string& path);
+
+  /// The requests received so far, as "METHOD target" in arrival order.
+  std::vector<std::string> Requests() const;
+
+ private:
+  void WriteRoutes();
+
+  ScratchFolder state_{"http-server"};
+  std::string scheme_;
+  std::map<std::string, std::pair<int, std::vector<HttpReply>>> routes_;
+  int generation_ = 0;
+  std::unique_ptr<ServerProcess> process_;
+};
+
+/// Passive-mode, read-only FTP server for one folder: anonymous, or one account.
+class LocalFtpServer {
+ public:
+  struct Options {
+    std::string folder;
+    std::string user;      ///< empty: anonymous access
+    std::string password;
+  };
+
+  explicit LocalFtpServer(const std::string& folder) : LocalFtpServer(Options{folder, {}, {}}) {}
+  explicit LocalFtpServer(const Options& options);
+
+  std::uint16_t port() const { return process_.port(); }
+  /// "ftp://127.0.0.1:<port>" followed by `path`, which starts with '/'.
+  std::string Url(const std::string& path) const;
+
+ private:
+  ServerProcess process_;
+};
+
+}  // namespace testing_support
