@@ -46,8 +46,8 @@ std::int64_t verification_time() {
   return static_cast<std::int64_t>(std::mktime(&when));
 }
 
-void verify_certificate_chain(X509* signer, const std::string& trusted_certs_path,
-                              const std::vector<X509Ptr>& chain, const std::string& crl_path) {
+void verify_certificate_chain(X509* signer, const std::string& trusted_certs_path, const std::vector<X509Ptr>& chain,
+                              const std::string& crl_path) {
   BorrowingStack untrusted(sk_X509_new_null());
   if (!untrusted) throw ve_crypt("Error initialising verification context");
   for (const X509Ptr& certificate : chain) {

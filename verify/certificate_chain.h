@@ -19,8 +19,8 @@ std::vector<X509Ptr> decode_chain_certificates(const std::vector<std::string>& p
 /// Returns when the chain verifies. Raises `ve_badcert` when OpenSSL rejects it
 /// or a certificate of the verified chain is revoked, and `ve_crypt` when a
 /// step of the machinery fails. An empty `crl_path` skips the revocation check.
-void verify_certificate_chain(X509* signer, const std::string& trusted_certs_path,
-                              const std::vector<X509Ptr>& chain, const std::string& crl_path);
+void verify_certificate_chain(X509* signer, const std::string& trusted_certs_path, const std::vector<X509Ptr>& chain,
+                              const std::string& crl_path);
 
 /// The fixed verification instant: 2009-01-01 00:00:00 local time (no daylight
 /// saving).

@@ -70,8 +70,10 @@ TEST_F(CertificateChainTest, VerifiesAgainstTheTrustedRootOnTheFirstOfJanuary200
   const ChainCase cases[] = {
       {"issued by the root, no chain blocks", T::SignerByRoot, {}, true},
       {"issued by the intermediate, which is a chain block", T::SignerByIntermediate, {T::Intermediate}, true},
-      {"blocks that play no part in the path", T::SignerByIntermediate,
-       {T::OtherRoot, T::SignerByRoot, T::Intermediate, T::ExpiredSigner}, true},
+      {"blocks that play no part in the path",
+       T::SignerByIntermediate,
+       {T::OtherRoot, T::SignerByRoot, T::Intermediate, T::ExpiredSigner},
+       true},
       {"the root itself as a chain block", T::SignerByRoot, {T::Root}, true},
       {"validity ended after 2009 but before today", T::RecentlyExpiredSigner, {}, true},
       {"a DSA key is no matter for the chain", T::DsaSigner, {}, true},
@@ -151,8 +153,7 @@ TEST_F(CertificateChainTest, OnlyAListSignedByTheIssuerCounts) {
   const std::string genuine = WriteCrl("genuine.crl", MakeCrlPem(T::OtherRoot, {}) + MakeCrlPem(T::Root, {revoked}));
   EXPECT_EQ(Verify(T::SignerByRoot, {}, genuine), BadCertificate()) << "the second list of the file";
 
-  const std::string intermediateRevoked =
-      WriteCrl("ca.crl", MakeCrlPem(T::Root, {Credential(T::Intermediate).serial}));
+  const std::string intermediateRevoked = WriteCrl("ca.crl", MakeCrlPem(T::Root, {Credential(T::Intermediate).serial}));
   EXPECT_EQ(Verify(T::SignerByIntermediate, {T::Intermediate}, intermediateRevoked), BadCertificate())
       << "a revoked intermediate";
   EXPECT_EQ(Verify(T::SignerByRoot, {}, intermediateRevoked), None());
@@ -175,6 +176,12 @@ TEST_F(CertificateChainTest, ARevocationListFileThatCannotBeReadIsACryptoFailure
       {"a damaged list", damaged},
       {"a good list followed by a damaged one", valid + damaged},
       {"a list block that is not base64 DER", "-----BEGIN X509 CRL-----\nQUJD\n-----END X509 CRL-----\n"},
+      {"a list cut short", [&] {
+         std::string cut = valid;
+         const std::size_t second = cut.find('\n', cut.find('\n') + 1) + 1;
+         cut.erase(second, cut.find('\n', second) + 1 - second);
+         return cut;
+       }()},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.why);
@@ -196,7 +203,10 @@ class ScopedTimeZone {
     tzset();
   }
   ~ScopedTimeZone() {
-    if (old_.empty()) unsetenv("TZ"); else setenv("TZ", old_.c_str(), 1);
+    if (old_.empty())
+      unsetenv("TZ");
+    else
+      setenv("TZ", old_.c_str(), 1);
     tzset();
   }
 

@@ -21,8 +21,7 @@ std::string digest_stream(std::istream& in) {
   auto buffer = std::make_unique<char[]>(kDigestReadSize);
   while (in.good()) {
     in.read(buffer.get(), static_cast<std::streamsize>(kDigestReadSize));
-    if (in.gcount() > 0 &&
-        EVP_DigestUpdate(context.get(), buffer.get(), static_cast<std::size_t>(in.gcount())) != 1) {
+    if (in.gcount() > 0 && EVP_DigestUpdate(context.get(), buffer.get(), static_cast<std::size_t>(in.gcount())) != 1) {
       return {};
     }
   }

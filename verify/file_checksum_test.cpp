@@ -103,11 +103,7 @@ TEST(FileChecksumTest, HexEncodeWritesTwoLowerCaseDigitsPerByte) {
   const struct {
     std::string bytes, text;
   } rows[] = {
-      {"", ""},
-      {std::string(1, '\0'), "00"},
-      {"\x0f\xf0", "0ff0"},
-      {"\xff\x80\x7f\x01", "ff807f01"},
-      {"abc", "616263"},
+      {"", ""}, {std::string(1, '\0'), "00"}, {"\x0f\xf0", "0ff0"}, {"\xff\x80\x7f\x01", "ff807f01"}, {"abc", "616263"},
   };
   for (const auto& row : rows) EXPECT_EQ(verify::hex_encode(row.bytes), row.text);
 }

@@ -6,18 +6,24 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/child_process.h"
 #include "tests/support/test_pki.h"
 #include "verify/test_helpers.h"
+#include "verify/version_tool.h"
 
 namespace {
 
 using testing_support::Base64Lines;
 using testing_support::Credential;
 using testing_support::PemBase64Lines;
+using testing_support::ScratchFolder;
 using testing_support::SignedFileLayout;
 using testing_support::SignSha1;
 using testing_support::TestIdentity;
+using verify_testing::BadCertificate;
+using verify_testing::BadSignature;
 using verify_testing::FirstLine;
+using verify_testing::None;
 using verify_testing::OutcomeOf;
 
 const std::string kBody = "\"a\" 1 ab\n";
@@ -25,30 +31,28 @@ const std::string kSig = "QUJD\nREVG\n";
 const std::string kCert = "R0hJ\nSktM\n";
 const std::string kChain = "TU5P\nUFFS\n";
 
-/// How read_signed_file ends for a file: "stored", "layout" (stream failed and
-/// nothing stored), or the class of the exception it raised.
-std::string SplitOutcome(const std::string& file, verify::SignedPieces* stored = nullptr) {
+/// The stream failed and nothing was stored: the caller reports the layout.
+verify_testing::Outcome Layout() { return {"layout", 0, ""}; }
+
+/// How read_signed_file ends for a file: None() when it stored the pieces,
+/// Layout(), or the exception it raised.
+verify_testing::Outcome SplitOutcome(const std::string& file, verify::SignedPieces* stored = nullptr) {
   std::istringstream in(file);
   verify::SignedPieces pieces{"body?", "sig?", "cert?", {"chain?"}};
-  try {
-    verify::read_signed_file(in, pieces);
-  } catch (const verify_exceptions::ve_base& e) {
-    EXPECT_EQ(pieces.signed_body, "body?") << "an exception stores nothing";
-    return verify_testing::KindOf(e) + " " + std::to_string(e.code);
-  }
-  if (in.fail()) {
-    EXPECT_EQ(pieces.signed_body, "body?") << "a broken layout stores nothing";
+  const verify_testing::Outcome outcome = OutcomeOf([&] { verify::read_signed_file(in, pieces); });
+  if (outcome != verify_testing::None() || in.fail()) {
+    EXPECT_EQ(pieces.signed_body, "body?") << "a failed split stores nothing";
     EXPECT_EQ(pieces.chain_certificates, std::vector<std::string>{"chain?"});
-    return "layout";
+    return outcome != verify_testing::None() ? outcome : Layout();
   }
   if (stored) *stored = pieces;
-  return "stored";
+  return outcome;
 }
 
 struct LayoutCase {
   const char* why;
   std::string file;
-  std::string outcome;
+  verify_testing::Outcome outcome;
 };
 
 TEST(ReadSignedFileTest, BrokenLayoutsEndByWhereTheyBreak) {
@@ -63,55 +67,71 @@ TEST(ReadSignedFileTest, BrokenLayoutsEndByWhereTheyBreak) {
     return file;
   };
   const LayoutCase cases[] = {
-      {"the plain layout", good, "stored"},
-      {"chain blocks", SignedFileLayout(kBody, kSig, kCert, {kChain, kCert}), "stored"},
+      {"the plain layout", good, None()},
+      {"chain blocks", SignedFileLayout(kBody, kSig, kCert, {kChain, kCert}), None()},
       {"padding at the end of the last signature line",
-       SignedFileLayout(kBody, L64 + "\n" + L64 + "\nQUJDRA==\n", kCert), "stored"},
-      {"padding on a line of its own after two lines", SignedFileLayout(kBody, L64 + "\nQUJDRA\n==\n", kCert),
-       "stored"},
+       SignedFileLayout(kBody, L64 + "\n" + L64 + "\nQUJDRA==\n", kCert), None()},
+      {"padding on a line of its own after two lines", SignedFileLayout(kBody, L64 + "\nQUJDRA\n==\n", kCert), None()},
       {"79-character lines", SignedFileLayout(kBody, std::string(79, 'A') + "\nQQ\n", std::string(79, 'B') + "\nQQ\n"),
-       "stored"},
-      {"a signature marker inside a body line is body", SignedFileLayout("x-----BEGIN SIGNATURE-----\n" + kBody, kSig, kCert),
-       "stored"},
+       None()},
+      {"a signature marker inside a body line is body",
+       SignedFileLayout("x-----BEGIN SIGNATURE-----\n" + kBody, kSig, kCert), None()},
 
-      {"no signature marker", kBody + kSig + sigEnd + certBegin + kCert + certEnd, "ve_badsig 6"},
-      {"carriage returns before the line feeds", [&] {
+      {"no signature marker", kBody + kSig + sigEnd + certBegin + kCert + certEnd, BadSignature()},
+      {"carriage returns before the line feeds",
+       [&] {
          std::string crlf;
          for (char c : good) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
          return crlf;
        }(),
-       "ve_badsig 6"},
-      {"an empty body", SignedFileLayout("\n", kSig, kCert), "ve_badsig 6"},
-      {"nothing before the marker", SignedFileLayout("", kSig, kCert), "ve_badsig 6"},
-      {"an empty line in the body", SignedFileLayout("\"a\" 1 ab\n\n\"b\" 2 cd\n", kSig, kCert), "ve_badsig 6"},
-      {"an empty signature block", SignedFileLayout(kBody, "", kCert), "ve_badsig 6"},
-      {"an empty file", "", "ve_badsig 6"},
+       BadSignature()},
+      {"an empty body", SignedFileLayout("\n", kSig, kCert), BadSignature()},
+      {"nothing before the marker", SignedFileLayout("", kSig, kCert), BadSignature()},
+      {"an empty line in the body", SignedFileLayout("\"a\" 1 ab\n\n\"b\" 2 cd\n", kSig, kCert), BadSignature()},
+      {"an empty signature block", SignedFileLayout(kBody, "", kCert), BadSignature()},
+      {"an empty file", "", BadSignature()},
 
-      {"a signature whose only line carries the padding", SignedFileLayout(kBody, "QUI=\n", kCert), "ve_badcert 7"},
-      {"three '=' in the signature", SignedFileLayout(kBody, "QUJD\nQ===\n", kCert), "ve_badcert 7"},
+      {"a signature whose only line carries the padding", SignedFileLayout(kBody, "QUI=\n", kCert), BadCertificate()},
+      {"three '=' in the signature", SignedFileLayout(kBody, "QUJD\nQ===\n", kCert), BadCertificate()},
       {"an 80-character signature line", SignedFileLayout(kBody, std::string(80, 'A') + "\nQQ\n", kCert),
-       "ve_badcert 7"},
-      {"a foreign byte in a later signature line", SignedFileLayout(kBody, "QUJD\nRE.G\n", kCert), "ve_badcert 7"},
-      {"a broken end-signature marker", replaced(sigEnd, "-----END SIGNATURE----\n"), "ve_badcert 7"},
-      {"a broken begin-certificate marker", replaced(certBegin, "-----BEGIN CERTIFICATE-----\r\n"), "ve_badcert 7"},
-      {"an empty certificate block", SignedFileLayout(kBody, kSig, ""), "ve_badcert 7"},
-      {"the file ends after the signature", kBody.substr(0, kBody.size() - 1) + "\n-----BEGIN SIGNATURE-----\n" + kSig + sigEnd,
-       "ve_badcert 7"},
+       BadCertificate()},
+      {"a foreign byte in a later signature line", SignedFileLayout(kBody, "QUJD\nRE.G\n", kCert), BadCertificate()},
+      {"a broken end-signature marker", replaced(sigEnd, "-----END SIGNATURE----\n"), BadCertificate()},
+      {"a broken begin-certificate marker", replaced(certBegin, "-----BEGIN CERTIFICATE-----\r\n"), BadCertificate()},
+      {"an empty certificate block", SignedFileLayout(kBody, kSig, ""), BadCertificate()},
+      {"the file ends after the signature",
+       kBody.substr(0, kBody.size() - 1) + "\n-----BEGIN SIGNATURE-----\n" + kSig + sigEnd, BadCertificate()},
 
-      {"three '=' in the certificate", SignedFileLayout(kBody, kSig, "QUJD\nQ===\n"), "layout"},
-      {"an 80-character certificate line", SignedFileLayout(kBody, kSig, std::string(80, 'A') + "\nQQ\n"), "layout"},
-      {"a certificate whose only line is padded", SignedFileLayout(kBody, kSig, "QUI=\n"), "layout"},
-      {"a broken end-certificate marker", replaced(certEnd, "-----END CERTIFICATE-----x\n"), "layout"},
-      {"one extra line feed at the end", good + "\n", "layout"},
-      {"any trailing byte", good + "x", "layout"},
-      {"the end-certificate line without its line feed", good.substr(0, good.size() - 1), "layout"},
-      {"a broken chain block", SignedFileLayout(kBody, kSig, kCert, {"TU5P\nUF*S\n"}), "layout"},
-      {"an empty chain block", SignedFileLayout(kBody, kSig, kCert, {""}), "layout"},
-      {"a chain block cut short", SignedFileLayout(kBody, kSig, kCert) + certBegin + kChain, "layout"},
+      {"three '=' in the certificate", SignedFileLayout(kBody, kSig, "QUJD\nQ===\n"), Layout()},
+      {"an 80-character certificate line", SignedFileLayout(kBody, kSig, std::string(80, 'A') + "\nQQ\n"), Layout()},
+      {"a certificate whose only line is padded", SignedFileLayout(kBody, kSig, "QUI=\n"), Layout()},
+      {"a broken end-certificate marker", replaced(certEnd, "-----END CERTIFICATE-----x\n"), Layout()},
+      {"one extra line feed at the end", good + "\n", Layout()},
+      {"any trailing byte", good + "x", Layout()},
+      {"the end-certificate line without its line feed", good.substr(0, good.size() - 1), Layout()},
+      {"a broken chain block", SignedFileLayout(kBody, kSig, kCert, {"TU5P\nUF*S\n"}), Layout()},
+      {"an empty chain block", SignedFileLayout(kBody, kSig, kCert, {""}), Layout()},
+      {"a chain block cut short", SignedFileLayout(kBody, kSig, kCert) + certBegin + kChain, Layout()},
   };
+  // The same files through a whole load: the exceptions pass unchanged, a broken
+  // layout names the manifest with code 4, and only that sets the state.
+  ScratchFolder dir("layout");
+  testing_support::WriteRootCertificate(dir / "ps_rootca.crt");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
     EXPECT_EQ(SplitOutcome(c.file), c.outcome);
+    if (c.outcome == None()) continue;
+    testing_support::WriteWholeFile(dir / "manifest.dat", c.file);
+    VersionTool tool;
+    const verify_testing::Outcome loaded =
+        OutcomeOf([&] { tool.load(dir / "manifest.dat", dir / "ps_rootca.crt", ""); });
+    if (c.outcome == Layout()) {
+      EXPECT_EQ(loaded, verify_testing::BadFile(4, dir / "manifest.dat"));
+      EXPECT_EQ(tool.state(), verify_status::bad_layout);
+    } else {
+      EXPECT_EQ(loaded, c.outcome);
+      EXPECT_EQ(tool.state(), verify_status::not_loaded);
+    }
   }
 }
 
@@ -119,7 +139,7 @@ TEST(ReadSignedFileTest, StoresThePiecesAsRead) {
   const std::string signature = std::string(64, 'A') + "\nQUJD\n==\n";
   verify::SignedPieces pieces;
   ASSERT_EQ(SplitOutcome(SignedFileLayout("line one\nline two\n", signature, kCert, {kChain, "QUJD\nQQ==\n"}), &pieces),
-            "stored");
+            None());
   EXPECT_EQ(pieces.signed_body, "line one\nline two\n");
   EXPECT_EQ(pieces.signature_text, signature);
   EXPECT_EQ(pieces.signer_certificate, "-----BEGIN CERTIFICATE-----\n" + kCert + "-----END CERTIFICATE-----\n");
@@ -248,8 +268,8 @@ TEST_F(VerifySignatureTest, WrongSignaturesAreBadSignatures) {
 TEST_F(VerifySignatureTest, ANonRsaKeyCannotVerifyEvenItsOwnSignature) {
   const std::string body = "\"a\" 1 ab\n";
   const std::string& dsaKey = Credential(TestIdentity::DsaSigner).privateKeyPem;
-  for (const std::string& signature : {SignSha1(body, dsaKey),
-                                       SignSha1(body, Credential(TestIdentity::SignerByRoot).privateKeyPem)}) {
+  for (const std::string& signature :
+       {SignSha1(body, dsaKey), SignSha1(body, Credential(TestIdentity::SignerByRoot).privateKeyPem)}) {
     const auto outcome = Check(body, signature, TestIdentity::DsaSigner);
     EXPECT_EQ(outcome.kind, "ve_crypt");
     EXPECT_EQ(outcome.code, 5);

@@ -121,8 +121,8 @@ TEST(StreamReadingTest, ReadUntilStopsAtTheFirstDelimiterOfWholeLines) {
       {"a last line without line feed", "a\n--END--", "unchanged", "eof+fail", ""},
       {"carriage returns hide the delimiter", "a\r\n--END--\r\n", "unchanged", "eof+fail", ""},
       {"the marker must be a whole line", "a\nx--END--\n", "unchanged", "eof+fail", ""},
-      {"lines may hold any other byte", std::string("a\0\r\xff\n--END--\n", 13), std::string("a\0\r\xff", 4),
-       "good", ""},
+      {"lines may hold any other byte", std::string("a\0\r\xff\n--END--\n", 13), std::string("a\0\r\xff", 4), "good",
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);

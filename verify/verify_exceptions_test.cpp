@@ -147,7 +147,8 @@ TEST_F(VerifyExceptionsTest, NextCryptoErrorAppendsDataOnlyWhenItIsShortText) {
     ASSERT_TRUE(next_crypto_error(text));
     EXPECT_EQ(text.rfind("kept|[Crypt Error]: error:", 0), 0u) << text;
     const std::string suffix = " :data=" + row.data;
-    const bool hasSuffix = text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    const bool hasSuffix =
+        text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
     EXPECT_EQ(hasSuffix && !row.data.empty(), row.shown);
     EXPECT_EQ(text.find(":data=") != std::string::npos, row.shown);
   }

@@ -18,8 +18,7 @@ class VersionTool {
   /// Proves and parses the manifest at `manifest_path`. `trusted_certs_path` is a
   /// PEM file with the trusted root certificate(s); `crl_path` a PEM file of
   /// revocation lists, or empty to skip revocation.
-  void load(const std::string& manifest_path, const std::string& trusted_certs_path,
-            const std::string& crl_path);
+  void load(const std::string& manifest_path, const std::string& trusted_certs_path, const std::string& crl_path);
 
   /// The entries in manifest order. Raises std::logic_error unless the last load
   /// succeeded.

@@ -14,8 +14,8 @@
 namespace {
 
 using testing_support::Credential;
-using testing_support::ManifestLine;
 using testing_support::MakeSignedFile;
+using testing_support::ManifestLine;
 using testing_support::PemBase64Lines;
 using testing_support::RunChild;
 using testing_support::ScratchFolder;
@@ -123,8 +123,7 @@ TEST_F(VersionToolTest, ADsaSignerEndsInACryptoFailure) {
   // line, which the layout refuses before any key is looked at.
   const std::string body = ManifestLine("a", 1, kSum);
   const auto& signer = Credential(T::DsaSigner);
-  const std::string signature =
-      testing_support::Base64Lines(testing_support::SignSha1(body, signer.privateKeyPem), 20);
+  const std::string signature = testing_support::Base64Lines(testing_support::SignSha1(body, signer.privateKeyPem), 20);
   const Outcome outcome = Load(SignedFileLayout(body, signature, PemBase64Lines(signer.certificatePem)));
   EXPECT_EQ(outcome.kind, "ve_crypt");
   EXPECT_EQ(outcome.code, 5);
@@ -136,9 +135,21 @@ TEST_F(VersionToolTest, ADsaSignerEndsInACryptoFailure) {
 TEST_F(VersionToolTest, MalformedBodiesAreBadContent) {
   const std::string good = ManifestLine("a", 1, kSum);
   const std::string bodies[] = {
-      "\"a:b\" 1 ab\n", "\"a*b\" 1 ab\n", "\"a?b\" 1 ab\n", "\"a<b\" 1 ab\n", "\"a>b\" 1 ab\n",
-      "\"a|b\" 1 ab\n", "\"a\x01\" 1 ab\n", "\"a\" 1 aB\n", "\"a\"  1 ab\n", "\"a\"\t1 ab\n",
-      "\"a\" 1 ab\r\n", "\"a\" 4294967296 ab\n", "x\n", good + "-\n", " " + good,
+      "\"a:b\" 1 ab\n",
+      "\"a*b\" 1 ab\n",
+      "\"a?b\" 1 ab\n",
+      "\"a<b\" 1 ab\n",
+      "\"a>b\" 1 ab\n",
+      "\"a|b\" 1 ab\n",
+      "\"a\x01\" 1 ab\n",
+      "\"a\" 1 aB\n",
+      "\"a\"  1 ab\n",
+      "\"a\"\t1 ab\n",
+      "\"a\" 1 ab\r\n",
+      "\"a\" 4294967296 ab\n",
+      "x\n",
+      good + "-\n",
+      " " + good,
   };
   for (const std::string& body : bodies) {
     SCOPED_TRACE(body);
@@ -158,8 +169,8 @@ TEST_F(VersionToolTest, ACommentOnlyManifestIsValidAndEmpty) {
 TEST_F(VersionToolTest, BrokenLayoutsAreReportedByWhereTheyBreak) {
   const std::string body = ManifestLine("a", 1, kSum);
   const std::string good = MakeSignedFile(body, T::SignerByRoot);
-  const std::string signature = testing_support::Base64Lines(
-      testing_support::SignSha1(body, Credential(T::SignerByRoot).privateKeyPem));
+  const std::string signature =
+      testing_support::Base64Lines(testing_support::SignSha1(body, Credential(T::SignerByRoot).privateKeyPem));
   const std::string cert = PemBase64Lines(Credential(T::SignerByRoot).certificatePem);
   struct Row {
     const char* why;
@@ -170,8 +181,9 @@ TEST_F(VersionToolTest, BrokenLayoutsAreReportedByWhereTheyBreak) {
   const Row rows[] = {
       {"an empty file", "", BadSignature(), verify_status::not_loaded},
       {"no signature block", body, BadSignature(), verify_status::not_loaded},
-      {"a signature without certificate", body + "-----BEGIN SIGNATURE-----\n" + signature + "-----END SIGNATURE-----\n",
-       BadCertificate(), verify_status::not_loaded},
+      {"a signature without certificate",
+       body + "-----BEGIN SIGNATURE-----\n" + signature + "-----END SIGNATURE-----\n", BadCertificate(),
+       verify_status::not_loaded},
       {"an extra line feed at the end", good + "\n", BadFile(4, manifest_), verify_status::bad_layout},
       {"an 80-character certificate line", SignedFileLayout(body, signature, std::string(80, 'A') + "\n" + cert),
        BadFile(4, manifest_), verify_status::bad_layout},
@@ -254,8 +266,8 @@ TEST_F(VersionToolTest, AcceptsAManifestSignedByTheOpensslTool) {
   const std::string body = "# published\n" + ManifestLine(".\\CorvexLive-SLAX.tar", 1, kSum);
   WriteWholeFile(dir_ / "key.pem", signer.privateKeyPem);
   WriteWholeFile(dir_ / "body.txt", body);
-  const auto sign = RunChild("/usr/bin/openssl", {"dgst", "-sha1", "-sign", dir_ / "key.pem", "-out",
-                                                  dir_ / "body.sig", dir_ / "body.txt"});
+  const auto sign = RunChild(
+      "/usr/bin/openssl", {"dgst", "-sha1", "-sign", dir_ / "key.pem", "-out", dir_ / "body.sig", dir_ / "body.txt"});
   ASSERT_EQ(sign.exitStatus, 0) << sign.err;
   const auto wrap = RunChild("/usr/bin/openssl", {"base64", "-in", dir_ / "body.sig"});
   ASSERT_EQ(wrap.exitStatus, 0) << wrap.err;

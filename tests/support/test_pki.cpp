@@ -51,14 +51,15 @@ struct Profile {
 Profile ProfileOf(TestIdentity who) {
   using T = TestIdentity;
   switch (who) {
-    case T::Root: return {T::Root, "rscdc test root CA", true, KeyKind::Rsa2048, 2000, 1, 1, 2049, 12, 31, 1};
+    case T::Root:
+      return {T::Root, "rscdc test root CA", true, KeyKind::Rsa2048, 2000, 1, 1, 2049, 12, 31, 1};
     case T::Intermediate:
       return {T::Root, "rscdc test intermediate CA", true, KeyKind::Rsa1024, 2000, 1, 1, 2049, 12, 31, 2};
     case T::SignerByRoot:
       return {T::Root, "rscdc test signer by root", false, KeyKind::Rsa1024, 2008, 1, 1, 2049, 12, 31, 101};
     case T::SignerByIntermediate:
-      return {T::Intermediate, "rscdc test signer by intermediate", false, KeyKind::Rsa1024,
-              2008, 1, 1, 2049, 12, 31, 102};
+      return {
+          T::Intermediate, "rscdc test signer by intermediate", false, KeyKind::Rsa1024, 2008, 1, 1, 2049, 12, 31, 102};
     case T::NotYetValidSigner:
       return {T::Root, "rscdc test signer valid from mid 2009", false, KeyKind::Rsa1024, 2009, 6, 1, 2049, 12, 31, 103};
     case T::ExpiredSigner:
@@ -74,8 +75,17 @@ Profile ProfileOf(TestIdentity who) {
     case T::RevokedSignerByRoot:
       return {T::Root, "rscdc test revoked signer by root", false, KeyKind::Rsa1024, 2008, 1, 1, 2049, 12, 31, 107};
     case T::RevokedSignerByIntermediate:
-      return {T::Intermediate, "rscdc test revoked signer by intermediate", false, KeyKind::Rsa1024,
-              2008, 1, 1, 2049, 12, 31, 108};
+      return {T::Intermediate,
+              "rscdc test revoked signer by intermediate",
+              false,
+              KeyKind::Rsa1024,
+              2008,
+              1,
+              1,
+              2049,
+              12,
+              31,
+              108};
   }
   throw std::logic_error("test PKI: unknown identity");
 }
@@ -151,8 +161,8 @@ TestCredential Generate(TestIdentity who) {
   check(ASN1_INTEGER_set(X509_get_serialNumber(cert), profile.serial) == 1, "serial number");
 
   X509_NAME* subject = X509_get_subject_name(cert);
-  check(X509_NAME_add_entry_by_txt(subject, "O", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("rscdc test PKI"), -1, -1, 0) == 1 &&
+  check(X509_NAME_add_entry_by_txt(subject, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("rscdc test PKI"),
+                                   -1, -1, 0) == 1 &&
             X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_ASC,
                                        reinterpret_cast<const unsigned char*>(profile.commonName), -1, -1, 0) == 1,
         "subject name");
@@ -199,9 +209,9 @@ TestCredential Generate(TestIdentity who) {
 
 std::string Base64(const std::string& bytes) {
   std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
-                                     reinterpret_cast<const unsigned char*>(bytes.data()),
-                                     static_cast<int>(bytes.size()));
+  const int length =
+      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
+                      reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
   text.resize(static_cast<std::size_t>(length));
   return text;
 }
@@ -258,8 +268,8 @@ std::string PemBase64Lines(const std::string& pem) {
   return lines;
 }
 
-std::string SignedFileLayout(const std::string& body, const std::string& signatureLines,
-                             const std::string& signerLines, const std::vector<std::string>& chainLines) {
+std::string SignedFileLayout(const std::string& body, const std::string& signatureLines, const std::string& signerLines,
+                             const std::vector<std::string>& chainLines) {
   std::string file = body;
   file += "-----BEGIN SIGNATURE-----\n" + signatureLines + "-----END SIGNATURE-----\n";
   file += "-----BEGIN CERTIFICATE-----\n" + signerLines + "-----END CERTIFICATE-----\n";

@@ -52,8 +52,8 @@ std::string PemBase64Lines(const std::string& pem);
 /// Assembles the signed-file layout from its parts as given: `body` (which
 /// should end with a line feed), then the signature, signer and chain blocks
 /// around the given base64 lines (each ending with a line feed).
-std::string SignedFileLayout(const std::string& body, const std::string& signatureLines,
-                             const std::string& signerLines, const std::vector<std::string>& chainLines = {});
+std::string SignedFileLayout(const std::string& body, const std::string& signatureLines, const std::string& signerLines,
+                             const std::vector<std::string>& chainLines = {});
 
 /// A signed file: `body` signed with `privateKeyPem`, the signer certificate and
 /// the chain certificates, all with 64-character base64 lines.
