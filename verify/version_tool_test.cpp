@@ -166,37 +166,6 @@ TEST_F(VersionToolTest, ACommentOnlyManifestIsValidAndEmpty) {
   EXPECT_TRUE(tool_.version().empty());
 }
 
-TEST_F(VersionToolTest, BrokenLayoutsAreReportedByWhereTheyBreak) {
-  const std::string body = ManifestLine("a", 1, kSum);
-  const std::string good = MakeSignedFile(body, T::SignerByRoot);
-  const std::string signature =
-      testing_support::Base64Lines(testing_support::SignSha1(body, Credential(T::SignerByRoot).privateKeyPem));
-  const std::string cert = PemBase64Lines(Credential(T::SignerByRoot).certificatePem);
-  struct Row {
-    const char* why;
-    std::string file;
-    Outcome outcome;
-    verify_status state;
-  };
-  const Row rows[] = {
-      {"an empty file", "", BadSignature(), verify_status::not_loaded},
-      {"no signature block", body, BadSignature(), verify_status::not_loaded},
-      {"a signature without certificate",
-       body + "-----BEGIN SIGNATURE-----\n" + signature + "-----END SIGNATURE-----\n", BadCertificate(),
-       verify_status::not_loaded},
-      {"an extra line feed at the end", good + "\n", BadFile(4, manifest_), verify_status::bad_layout},
-      {"an 80-character certificate line", SignedFileLayout(body, signature, std::string(80, 'A') + "\n" + cert),
-       BadFile(4, manifest_), verify_status::bad_layout},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.why);
-    VersionTool fresh;
-    WriteWholeFile(manifest_, row.file);
-    EXPECT_EQ(OutcomeOf([&] { fresh.load(manifest_, trusted_, crl_); }), row.outcome);
-    EXPECT_EQ(fresh.state(), row.state);
-  }
-}
-
 TEST_F(VersionToolTest, FilesThatCannotBeOpenedAreNamedInOrder) {
   const std::string missing = dir_ / "missing";
   WriteWholeFile(manifest_, MakeSignedFile(ManifestLine("a", 1, kSum), T::SignerByRoot));
