@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/private_folder.h"
+#include "platform/resources.h"
 
 namespace platform {
 namespace {
@@ -17,6 +18,10 @@ const char* OwnDescription(std::uint32_t code) {
       return "The folder is writable by other users";
     case kErrorRunInProgress:
       return "Another run of the tool is using the working folder";
+    case kResourceNotFound:
+      return "The resource cannot be found in the executable";
+    case kResourceEmpty:
+      return "The resource in the executable is empty";
     default:
       return nullptr;
   }

@@ -35,8 +35,10 @@ struct Resource {
 Resource FindResource(const std::string& type, int id);
 Resource FindResourceIn(const ResourceTable& table, const std::string& type, int id);
 
-/// Platform code for "the resource type or name cannot be found" (Windows'
-/// ERROR_RESOURCE_TYPE_NOT_FOUND keeps the number on every platform).
+/// Platform codes for a resource that is not there, or is there with no bytes
+/// (the numbers of Windows' ERROR_RESOURCE_TYPE_NOT_FOUND and
+/// ERROR_RESOURCE_DATA_NOT_FOUND, kept on every platform).
 inline constexpr unsigned kResourceNotFound = 1813;
+inline constexpr unsigned kResourceEmpty = 1812;
 
 }  // namespace platform

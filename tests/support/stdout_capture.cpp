@@ -6,12 +6,14 @@
 
 namespace testing_support {
 
-StdoutCapture::StdoutCapture() {
-  std::fflush(stdout);
+StdoutCapture::StdoutCapture(Stream stream)
+    : stream_(stream == Stream::Out ? stdout : stderr),
+      descriptor_(stream == Stream::Out ? STDOUT_FILENO : STDERR_FILENO) {
+  std::fflush(stream_);
   file_ = std::tmpfile();
-  saved_ = dup(STDOUT_FILENO);
-  if (file_ == nullptr || saved_ < 0 || dup2(fileno(file_), STDOUT_FILENO) < 0) {
-    throw std::runtime_error("cannot capture standard output");
+  saved_ = dup(descriptor_);
+  if (file_ == nullptr || saved_ < 0 || dup2(fileno(file_), descriptor_) < 0) {
+    throw std::runtime_error("cannot capture an output stream");
   }
 }
 
@@ -32,8 +34,8 @@ std::string StdoutCapture::WrittenSoFar() const {
 
 std::string StdoutCapture::Finish() {
   if (saved_ < 0) return {};
-  std::fflush(stdout);
-  dup2(saved_, STDOUT_FILENO);
+  std::fflush(stream_);
+  dup2(saved_, descriptor_);
   close(saved_);
   saved_ = -1;
   return WrittenSoFar();

@@ -5,12 +5,14 @@
 
 namespace testing_support {
 
-/// Sends this process's standard output (descriptor 1 and `stdout`) into a
-/// temporary file until Finish, so that what code prints can be compared byte
-/// for byte. Test assertions belong after Finish, or their messages are captured.
+/// Sends this process's standard output (descriptor 1 and `stdout`), or its
+/// standard error, into a temporary file until Finish, so that what code prints
+/// can be compared byte for byte. Test assertions belong after Finish, or their
+/// messages are captured.
 class StdoutCapture {
  public:
-  StdoutCapture();
+  enum class Stream { Out, Err };
+  explicit StdoutCapture(Stream stream = Stream::Out);
   ~StdoutCapture();
   StdoutCapture(const StdoutCapture&) = delete;
   StdoutCapture& operator=(const StdoutCapture&) = delete;
@@ -23,8 +25,16 @@ class StdoutCapture {
   std::string Finish();
 
  private:
+  std::FILE* stream_;
+  int descriptor_;
   std::FILE* file_ = nullptr;
   int saved_ = -1;
+};
+
+/// Standard error, captured the same way.
+class StderrCapture : public StdoutCapture {
+ public:
+  StderrCapture() : StdoutCapture(Stream::Err) {}
 };
 
 }  // namespace testing_support
