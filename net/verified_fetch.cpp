@@ -1,0 +1,76 @@
+#include "net/verified_fetch.h"
+
+#include <sstream>
+
+#include "net/error_text.h"
+#include "net/progress.h"
+#include "net/trust_material.h"
+#include "platform/console.h"
+#include "platform/file.h"
+#include "platform/last_error.h"
+#include "verify/verify_exceptions.h"
+#include "verify/version_tool.h"
+
+bool VerifyDownload(const std::string& manifestUrl, const std::string& workingFolder, const std::string& fileName,
+                    Verbosity verbosity, const DownloadSettings& settings, const platform::ResourceTable& trust) {
+  if (!ExtractTrustMaterial(workingFolder, trust)) return false;
+
+  // The verification library takes narrow paths in the system code page; here
+  // every path is already UTF-8 bytes.
+  const std::string manifestPath = workingFolder + "/" + kManifestFileName;
+  const std::string certificatePath = workingFolder + "/" + kCaCertificateFileName;
+  const std::string crlPath = workingFolder + "/" + kCrlFileName;
+  const std::string basePath = workingFolder + "/";
+
+  if (verbosity != Quiet) platform::PrintOut("Downloading the manifest file...\n");
+  bool downloaded = false;
+  std::uint32_t downloadError = 0;
+  {
+    MyProgressCallback progress(verbosity);
+    downloaded = DownloadUrl(&progress, manifestUrl, manifestPath, settings);
+    downloadError = platform::GetLastError();
+  }
+  if (!downloaded) {
+    platform::PrintErr("Download failed: %s\n", ErrorCodeText(downloadError).c_str());
+    return false;
+  }
+
+  VersionTool manifest;
+  try {
+    manifest.load(manifestPath, certificatePath, crlPath);
+  } catch (const verify_exceptions::ve_base& e) {
+    std::ostringstream text;
+    e.print(text);
+    platform::PrintErr("%s\n", text.str().c_str());
+    return false;
+  }
+
+  const std::string key = ".\\" + fileName;
+  const file_entry* entry = nullptr;
+  for (const file_entry& candidate : manifest.version()) {
+    if (candidate.name == key) {
+      entry = &candidate;
+      break;
+    }
+  }
+  if (entry == nullptr) {
+    platform::PrintErr("Error: Manifest does not contain the requested file.\n");
+    return false;
+  }
+
+  switch (entry->check_file(basePath)) {
+    case 0:
+      break;
+    case 1:
+      platform::PrintErr("Error: File checksum is incorrect.\n");
+      return false;
+    default:
+      platform::PrintErr("Failed to verify the checksum.\n");
+      return false;
+  }
+
+  platform::DeleteFile(manifestPath);
+  platform::DeleteFile(crlPath);
+  platform::DeleteFile(certificatePath);
+  return true;
+}
