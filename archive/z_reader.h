@@ -48,10 +48,6 @@ class ZReader {
   static constexpr std::size_t kShortCopy = 16;
   static constexpr std::size_t kInputBufferSize = 65536;
 
-  /// Answers of the code request that are not codes.
-  static constexpr int kEndOfStream = -1;
-  static constexpr int kReadError = -2;
-
   bool ReadHeader();
   std::size_t TakeInput(unsigned char* to, std::size_t size);
 
@@ -66,7 +62,8 @@ class ZReader {
   std::int32_t codeLimit_;
   unsigned char suffix_[kTableSize];
   // Filled from the end downwards, so that a finished string lies in reading
-  // order at stack_[kStackSize - stackTop_] and leaves with one copy.
+  // order at stack_[kStackSize - stackTop_] and leaves with one copy. The bytes
+  // past kStackSize are no stack room: a short string is copied out as 16 bytes.
   unsigned char stack_[kStackSize + kShortCopy];
   std::uint16_t prefix_[kTableSize];
   std::int32_t nextFree_;
@@ -74,9 +71,9 @@ class ZReader {
   unsigned char clearPending_;
   std::int32_t stackTop_;
   std::int32_t firstChar_;
-  std::int32_t code_;
+  // The working code and the incoming code need not outlive a call: a call
+  // that stops early stops with a string on the stack or at the end.
   std::int32_t oldCode_;
-  std::int32_t incomingCode_;
   std::uint32_t bitPosition_;
   std::int32_t groupBitCount_;
   // Two spare bytes after the group let a code be gathered with one three-byte
