@@ -367,6 +367,11 @@ TEST_F(UntarExtractTest, WriteFailureKeepsTheRuntimeError) {
   const Outcome outcome = Extract(TarFileEntry("full", std::string(70000, 'f')) + TarEnd());
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(FileErrorText(outcome.error), "No space left on device");
+  // A small file fails only when its buffered bytes are written at close.
+  const Outcome small = Extract(TarFileEntry("full", "tiny") + TarFileEntry("after", "x") + TarEnd());
+  EXPECT_FALSE(small.ok);
+  EXPECT_EQ(small.error, ENOSPC);
+  EXPECT_FALSE(PathExists(In("after")));
   EXPECT_TRUE(PathExists("/dev/full"));
 }
 

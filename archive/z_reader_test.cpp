@@ -589,6 +589,18 @@ TEST(DecompressFileTest, ShortWriteDeletesTheDestination) {
   EXPECT_TRUE(PathExists("/dev/full"));
 }
 
+TEST(DecompressFileTest, FailureAtCloseIsNoSuccess) {
+  // A few bytes stay in the stream's buffer until the file is closed; when they
+  // cannot be written then, the file is lost and the call must say so.
+  ScratchFolder scratch("decompress-close");
+  WriteWholeFile(scratch / "a.Z", CodePacker(16, true).Codes({'s', 'm', 'a', 'l', 'l'}).Finish());
+  ASSERT_EQ(symlink("/dev/full", (scratch / "out").c_str()), 0);
+  EXPECT_FALSE(DecompressFile(scratch / "out", nullptr, scratch / "a.Z"));
+  EXPECT_EQ(errno, ENOSPC);
+  EXPECT_FALSE(PathExists(scratch / "out"));
+  EXPECT_TRUE(PathExists("/dev/full"));
+}
+
 TEST(DecompressFileTest, StackOverflowDeletesThePartialDestination) {
   // More than one block of good output, then a prefix cycle.
   CodePacker packer = RunOfA(257 + 400);
