@@ -6,7 +6,11 @@
 #error "RSCDC_DOWNLOAD_HOST must be defined by the build"
 #endif
 
-BuildSettings DefaultBuildSettings() { return BuildSettings{RSCDC_DOWNLOAD_HOST}; }
+BuildSettings DefaultBuildSettings() {
+  BuildSettings settings;
+  settings.downloadHost = RSCDC_DOWNLOAD_HOST;
+  return settings;
+}
 
 namespace {
 std::string ServerUrl(const BuildSettings& settings, const std::string& path) {

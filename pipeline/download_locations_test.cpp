@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 TEST(DownloadLocationsTest, UrlsArePlainHttpOnTheConfiguredHost) {
-  BuildSettings s{"mirror.example:8080"};
+  BuildSettings s;
+  s.downloadHost = "mirror.example:8080";
   EXPECT_EQ(DefaultDistributionUrl(s), "http://mirror.example:8080/tools/rscd/CorvexLive-SLAX.tar");
   EXPECT_EQ(DistributionManifestUrl(s), "http://mirror.example:8080/tools/rscd/CorvexLive-SLAX_manifest.dat");
   EXPECT_EQ(PackageUrl(s), "http://mirror.example:8080/dp/full/linux.intel.libc6.glibc.2.2.tar.Z");

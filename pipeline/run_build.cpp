@@ -1,17 +1,29 @@
 #include "pipeline/run_build.h"
 
+#include <cstdio>
+
 #include "archive/file_error.h"
+#include "archive/tar_reader.h"
+#include "archive/virus_version.h"
+#include "archive/z_reader.h"
+#include "common/virus_data_version.h"
+#include "net/download.h"
 #include "net/error_text.h"
+#include "net/progress.h"
+#include "net/verified_fetch.h"
 #include "pipeline/download_locations.h"
+#include "pipeline/iso_master.h"
 #include "pipeline/working_folder.h"
 #include "platform/console.h"
+#include "platform/file.h"
+#include "platform/last_error.h"
 
 namespace {
 
-/// Console and clean-up rules shared by every step of one run.
+/// Console, clean-up and download rules shared by every step of one run.
 class BuildRun {
  public:
-  explicit BuildRun(Verbosity verbosity) : verbosity_(verbosity) {}
+  BuildRun(Verbosity verbosity, const BuildSettings& settings) : verbosity_(verbosity), settings_(settings) {}
 
   template <typename... Args>
   void Step(const char* format, Args... args) const {
@@ -24,11 +36,56 @@ class BuildRun {
     return false;
   }
 
+  /// Downloads with a progress line of its own, which is gone (and the line
+  /// blanked) before the caller looks at the outcome. On failure `error` holds
+  /// the download's error code.
+  bool Download(const std::string& url, const std::string& destination, std::uint32_t& error) const {
+    MyProgressCallback progress(verbosity_);
+    const bool ok = DownloadUrl(&progress, url, destination, settings_.download);
+    error = platform::GetLastError();
+    return ok;
+  }
+
+  /// Downloads a file that the build cannot go on without; reports a failure.
+  bool DownloadRequired(const std::string& url, const std::string& destination) const {
+    std::uint32_t error = 0;
+    if (Download(url, destination, error)) return true;
+    platform::PrintErr("Download failed: %s\n", ErrorCodeText(error).c_str());
+    return false;
+  }
+
+  /// Proves a downloaded file; a failed proof earns one more download and one
+  /// more proof. The proof reports its own failures.
+  bool DownloadVerified(const std::string& manifestUrl, const std::string& url, const std::string& fileName) const {
+    if (Prove(manifestUrl, fileName)) return true;
+    Step("Retrying the download...\n");
+    if (!DownloadRequired(url, workingFolder_ + "/" + fileName)) return false;
+    return Prove(manifestUrl, fileName);
+  }
+
+  bool Prove(const std::string& manifestUrl, const std::string& fileName) const {
+    return VerifyDownload(manifestUrl, workingFolder_, fileName, verbosity_, settings_.download, *settings_.trust);
+  }
+
+  /// Runs Untar over an archive file; false with errno set.
+  bool UntarFile(const std::string& archivePath, const std::optional<std::string>& target,
+                 IUntarCallback* callback) const {
+    UntarContext context;
+    context.targetFolder = target;
+    context.archive = platform::OpenFile(archivePath, "rb");
+    if (context.archive == nullptr) return false;
+    MyProgressCallback progress(verbosity_);
+    return Untar(context, callback, &progress);
+  }
+
+  Verbosity verbosity() const { return verbosity_; }
+  const BuildSettings& settings() const { return settings_; }
   void SetWorkingFolder(const std::string& folder) { workingFolder_ = folder; }
   const std::string& WorkingFolder() const { return workingFolder_; }
 
  private:
   Verbosity verbosity_;
+  const BuildSettings& settings_;
   std::string workingFolder_;
 };
 
@@ -36,10 +93,9 @@ class BuildRun {
 
 bool RunBuild(const std::string& outputPath, const std::optional<std::string>& distributionUrl,
               Verbosity verbosity, const BuildSettings& settings) {
-  BuildRun run(verbosity);
+  BuildRun run(verbosity, settings);
 
   const std::string sourceUrl = distributionUrl ? *distributionUrl : DefaultDistributionUrl(settings);
-  (void)sourceUrl;
 
   std::string fullOutputPath;
   if (!ExpandOutputPath(outputPath, fullOutputPath)) {
@@ -68,6 +124,77 @@ bool RunBuild(const std::string& outputPath, const std::optional<std::string>& d
     return run.Abort();
   }
 
-  platform::PrintErr("This build stops after preparing the working folder: downloading is not available yet\n");
-  return run.Abort();
+  // The distribution.
+  const std::string distributionPath = workingFolder + "/" + kDistributionFileName;
+  run.Step("Downloading Linux distribution from %s...\n", distributionUrl ? distributionUrl->c_str() : "Corvex");
+  if (!run.DownloadRequired(sourceUrl, distributionPath)) return run.Abort();
+  if (!distributionUrl) {
+    if (!run.DownloadVerified(DistributionManifestUrl(settings), sourceUrl, kDistributionFileName)) {
+      return run.Abort();
+    }
+    run.Step("Integrity of the Linux distribution successfully verified.\n");
+  }
+
+  run.Step("Unpacking Linux distribution...\n");
+  if (!run.UntarFile(distributionPath, workingFolder, nullptr)) {
+    platform::PrintErr("Failed to unpack the Linux distribution to %s: %s\n", workingFolder.c_str(),
+                       FileErrorText().c_str());
+    return run.Abort();
+  }
+  platform::DeleteFile(distributionPath);
+
+  // The anti-virus package.
+  const std::string packagePath = workingFolder + "/" + kPackageFileName;
+  run.Step("Downloading Corvex Anti-Virus for Linux...\n");
+  if (!run.DownloadRequired(PackageUrl(settings), packagePath)) return run.Abort();
+  if (!run.DownloadVerified(PackageManifestUrl(settings), PackageUrl(settings), kPackageFileName)) {
+    return run.Abort();
+  }
+  run.Step("Integrity of Corvex Anti-Virus for Linux successfully verified.\n");
+
+  const std::string rootCopy = workingFolder + "/" + kRootCopyFolder;
+  const std::string packageTarPath = rootCopy + kPackageTarFileName;
+  run.Step("Unpacking Corvex Anti-Virus for Linux...\n");
+  bool decompressed = false;
+  {
+    MyProgressCallback progress(verbosity);
+    decompressed = DecompressFile(packageTarPath, &progress, packagePath);
+  }
+  if (!decompressed) {
+    platform::PrintErr("Decompression failed: %s\n", FileErrorText().c_str());
+    return run.Abort();
+  }
+  platform::DeleteFile(packagePath);
+
+  run.Step("Determining virus data version...\n");
+  MyUntarCallback versionScan;
+  if (!run.UntarFile(packageTarPath, std::nullopt, &versionScan)) {
+    platform::PrintErr("Reading archive %s failed: %s\n", packageTarPath.c_str(), FileErrorText().c_str());
+    return run.Abort();
+  }
+  if (!versionScan.found) {
+    platform::PrintErr("Could not determine the virus data version\n");
+    return run.Abort();
+  }
+  const VirusDataVersion version{versionScan.major, versionScan.minor};
+
+  // The newest identities, when the server has some for this data version.
+  const std::string identitiesName = IdentitiesFileName(version.major, version.minor);
+  run.Step("Downloading latest identities for virus data %d.%d...\n", version.major, version.minor);
+  std::uint32_t identitiesError = 0;
+  if (!run.Download(BuildIdentitiesUrl(settings, identitiesName), rootCopy + identitiesName, identitiesError)) {
+    if (identitiesError != ERROR_INTERNET_ITEM_NOT_FOUND) {
+      platform::PrintErr("\nDownload failed: %s\n", ErrorCodeText(identitiesError).c_str());
+      return run.Abort();
+    }
+    run.Step("No newer identities found\n");
+  }
+
+  run.Step("Creating the ISO image: %s...\n", outputPath.c_str());
+  if (!MasterIsoImage(workingFolder, fullOutputPath, version, verbosity)) return run.Abort();
+
+  run.Step("Removing temporary files...\n");
+  RemoveFolderTree(workingFolder);
+  run.Step("ISO image successfully created\n");
+  return true;
 }
