@@ -3,9 +3,10 @@
 #   .Z decoding    DecompressFile (and the bare decoder) vs uncompress -c
 #   extraction     Untar into a folder vs tar -xf
 #   walking        Untar without a folder vs tar -tf
-# Each pair runs alternately (A B A B ...); the median wall time (taken around
-# /usr/bin/time, which adds about a millisecond to both) and the largest peak
-# RSS of each are printed.
+# Each pair runs alternately (A B, B A, A B, ...); the median wall time (taken
+# around /usr/bin/time and sh -c, which add a millisecond or two to both) and
+# the largest peak RSS of each are printed. Every command runs under sh -c, so
+# the peak RSS is that of the largest process in it.
 #
 #   bench/archive/run.sh [build folder] [runs]
 set -euo pipefail
@@ -13,7 +14,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source_root="$(cd "$here/../.." && pwd)"
 build="$(cd "${1:-$source_root/build}" && pwd)"
-runs="${2:-5}"
+runs="${2:-9}"
 data="$build/bench-archive"
 python=/usr/bin/python3
 
@@ -54,6 +55,22 @@ measure() {
 median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 largest() { tr ' ' '\n' | grep -v '^$' | sort -n | tail -1; }
 
+# pair <runs> <label A> <setup A> <command A> <label B> <setup B> <command B>:
+# runs both alternately, swapping which goes first on every round (A B, B A,
+# ...): on this kind of disk the first run after a large deletion pays for it.
+pair() {
+  local n="$1" la="$2" sa="$3" ca="$4" lb="$5" sb="$6" cb="$7"
+  for ((i = 0; i < n; i++)); do
+    if ((i % 2 == 0)); then
+      measure "$la" "$sa" sh -c "$ca"
+      measure "$lb" "$sb" sh -c "$cb"
+    else
+      measure "$lb" "$sb" sh -c "$cb"
+      measure "$la" "$sa" sh -c "$ca"
+    fi
+  done
+}
+
 report() {
   local ours="$1" theirs="$2"
   local a b
@@ -67,44 +84,53 @@ report() {
 
 echo "inputs: $(stat -c %s "$data/mixed") bytes -> $(stat -c %s "$data/mixed.Z") bytes .Z;" \
      "tree.tar $(stat -c %s "$data/tree.tar") bytes, $(tar -tf "$data/tree.tar" | wc -l) entries"
-echo "runs per tool: $runs (alternating), median wall time, peak RSS"
+echo "runs per tool: $runs (alternating, first place swapped each round), median wall time, peak RSS"
 echo
 
-for ((i = 0; i < runs; i++)); do
-  measure "decoder only (ZReader::Read)" ":" "$driver" decode "$data/mixed.Z"
-  measure "uncompress -c > /dev/null" ":" sh -c "uncompress -c '$data/mixed.Z' > /dev/null"
-done
+pair "$runs" \
+  "decoder only (ZReader::Read)" ":" "'$driver' decode '$data/mixed.Z'" \
+  "uncompress -c > /dev/null" ":" "uncompress -c '$data/mixed.Z' > /dev/null"
 echo ".Z decoding, output discarded"
 report "decoder only (ZReader::Read)" "uncompress -c > /dev/null"
 
-for ((i = 0; i < runs; i++)); do
-  measure "DecompressFile > file" "rm -f '$data/ours.out'" "$driver" decompress "$data/mixed.Z" "$data/ours.out"
-  measure "uncompress -c > file" "rm -f '$data/theirs.out'" sh -c "uncompress -c '$data/mixed.Z' > '$data/theirs.out'"
-done
+pair "$runs" \
+  "DecompressFile > file" "rm -f '$data/ours.out'" "'$driver' decompress '$data/mixed.Z' '$data/ours.out'" \
+  "uncompress -c > file" "rm -f '$data/theirs.out'" "uncompress -c '$data/mixed.Z' > '$data/theirs.out'"
 cmp "$data/ours.out" "$data/mixed"
 echo ".Z decoding into a file"
 report "DecompressFile > file" "uncompress -c > file"
 
-for ((i = 0; i < runs; i++)); do
-  measure "DecompressFile > file (vs ncompress)" "rm -f '$data/ours.out'" "$driver" decompress "$data/mixed.Z" "$data/ours.out"
-  measure "compress -d -c > file (ncompress)" "rm -f '$data/theirs.out'" sh -c "compress -d -c '$data/mixed.Z' > '$data/theirs.out'"
-done
+pair "$runs" \
+  "DecompressFile > file (vs ncompress)" "rm -f '$data/ours.out'" "'$driver' decompress '$data/mixed.Z' '$data/ours.out'" \
+  "compress -d -c > file (ncompress)" "rm -f '$data/theirs.out'" "compress -d -c '$data/mixed.Z' > '$data/theirs.out'"
 echo ".Z decoding into a file, against ncompress's own decoder"
 report "DecompressFile > file (vs ncompress)" "compress -d -c > file (ncompress)"
 rm -f "$data/ours.out" "$data/theirs.out"
 
-for ((i = 0; i < runs; i++)); do
-  measure "Untar into a folder" "rm -rf '$data/x-ours'; mkdir '$data/x-ours'" "$driver" untar "$data/tree.tar" "$data/x-ours"
-  measure "tar -xf" "rm -rf '$data/x-tar'; mkdir '$data/x-tar'" tar -xf "$data/tree.tar" -C "$data/x-tar"
-done
+pair "$runs" \
+  "Untar into a folder" "rm -rf '$data/x-ours'; mkdir '$data/x-ours'" "'$driver' untar '$data/tree.tar' '$data/x-ours'" \
+  "tar -xf" "rm -rf '$data/x-tar'; mkdir '$data/x-tar'" "tar -xf '$data/tree.tar' -C '$data/x-tar'"
 diff -r "$data/x-ours" "$data/x-tar" >/dev/null
 echo "tar extraction"
 report "Untar into a folder" "tar -xf"
 rm -rf "$data/x-ours" "$data/x-tar"
 
-for ((i = 0; i < runs; i++)); do
-  measure "Untar walk (no folder)" ":" "$driver" walk "$data/tree.tar"
-  measure "tar -tf > /dev/null" ":" sh -c "tar -tf '$data/tree.tar' > /dev/null"
-done
+# The same in memory (tmpfs), where the disk's own delays do not drown the
+# readers' work.
+shm="/dev/shm/rscdc-bench-archive-$$"
+if mkdir "$shm" 2>/dev/null; then
+  cp "$data/tree.tar" "$shm/tree.tar"
+  pair "$runs" \
+    "Untar into tmpfs" "rm -rf '$shm/x-ours'; mkdir '$shm/x-ours'" "'$driver' untar '$shm/tree.tar' '$shm/x-ours'" \
+    "tar -xf into tmpfs" "rm -rf '$shm/x-tar'; mkdir '$shm/x-tar'" "tar -xf '$shm/tree.tar' -C '$shm/x-tar'"
+  diff -r "$shm/x-ours" "$shm/x-tar" >/dev/null
+  echo "tar extraction, archive and folder in tmpfs"
+  report "Untar into tmpfs" "tar -xf into tmpfs"
+  rm -rf "$shm"
+fi
+
+pair "$runs" \
+  "Untar walk (no folder)" ":" "'$driver' walk '$data/tree.tar'" \
+  "tar -tf > /dev/null" ":" "tar -tf '$data/tree.tar' > /dev/null"
 echo "tar walk"
 report "Untar walk (no folder)" "tar -tf > /dev/null"
