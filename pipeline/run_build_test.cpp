@@ -1,0 +1,532 @@
+// Whole builds in this process against demo mirrors served on 127.0.0.1: what
+// reaches each console stream, what the server is asked for, what the image
+// holds, and what is left behind after each way a build can end.
+#include "pipeline/run_build.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <regex>
+
+#include "pipeline/working_folder.h"
+#include "tests/support/child_process.h"
+#include "tests/support/demo_mirror.h"
+#include "tests/support/iso_image.h"
+#include "tests/support/local_server.h"
+#include "tests/support/stdout_capture.h"
+#include "tests/support/test_pki.h"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kLockFile = std::string(kWorkingFolderName) + ".lock";
+const std::string kPackageTar = "slax/rootcopy/linux.intel.libc6.glibc.2.2.tar";
+const std::string kManifestLine = "Downloading the manifest file...\n";
+const std::string kRetryLine = "Retrying the download...\n";
+const std::string kChecksumWrong = "Error: File checksum is incorrect.\n";
+const std::string kPreviousImage = "an image from an earlier run\n";
+
+/// Standard output of a successful Normal run, in order.
+std::string NormalLines(const std::string& outputAsTyped, const std::string& identitiesStep = "",
+                        const std::string& distributionRetry = "", const std::string& packageRetry = "") {
+  return "Downloading Linux distribution from Corvex...\n" + kManifestLine + distributionRetry +
+         "Integrity of the Linux distribution successfully verified.\n"
+         "Unpacking Linux distribution...\n"
+         "Downloading Corvex Anti-Virus for Linux...\n" +
+         kManifestLine + packageRetry +
+         "Integrity of Corvex Anti-Virus for Linux successfully verified.\n"
+         "Unpacking Corvex Anti-Virus for Linux...\n"
+         "Determining virus data version...\n"
+         "Downloading latest identities for virus data 4.42...\n" +
+         identitiesStep + "Creating the ISO image: " + outputAsTyped +
+         "...\n"
+         "Removing temporary files...\n"
+         "ISO image successfully created\n";
+}
+
+std::string Get(const std::string& path) { return "GET " + path; }
+
+HttpReply FileReply(const std::string& relativePath) {
+  HttpReply reply;
+  reply.file = relativePath;
+  return reply;
+}
+
+/// Sets an environment variable for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    const char* old = std::getenv(name);
+    if (old != nullptr) old_ = old;
+    had_ = old != nullptr;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (had_) {
+      setenv(name_, old_.c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+/// Makes `folder` the current folder for one scope.
+class ScopedCurrentFolder {
+ public:
+  explicit ScopedCurrentFolder(const std::string& folder) : old_(fs::current_path()) { fs::current_path(folder); }
+  ~ScopedCurrentFolder() { fs::current_path(old_); }
+
+ private:
+  fs::path old_;
+};
+
+/// Signer files of a test root that the demo trust does not know.
+const MirrorVariation& SignedUnderOtherRoot() {
+  static ScratchFolder files("other-root-signer");
+  static const MirrorVariation variation = [] {
+    MirrorVariation v;
+    v.signerKey = files / "signer.key";
+    v.signerCertificate = files / "signer.crt";
+    WriteWholeFile(v.signerKey, Credential(TestIdentity::SignerByOtherRoot).privateKeyPem);
+    WriteWholeFile(v.signerCertificate, Credential(TestIdentity::SignerByOtherRoot).certificatePem);
+    return v;
+  }();
+  return variation;
+}
+
+/// One build with its own temporary folder (TMPDIR), current folder and
+/// mirror server; the demo root is the trust anchor.
+class RunBuildTest : public ::testing::Test {
+ protected:
+  RunBuildTest() : temp_("build-temp"), place_("build-place"), copy_("mirror-copy") {
+    settings_.download.connectTimeout = std::chrono::seconds(2);
+    settings_.download.stallTimeout = std::chrono::seconds(2);
+    settings_.trust = &trust_.table();
+  }
+
+  LocalHttpServer& Serve(const std::string& folder) {
+    server_ = std::make_unique<LocalHttpServer>(folder);
+    settings_.downloadHost = "127.0.0.1:" + std::to_string(server_->port());
+    return *server_;
+  }
+
+  /// Serves a copy of the mirror that the test may change (under Copy()).
+  LocalHttpServer& ServeCopy(const MirrorVariation& variation = {}) {
+    CopyMirror(variation, copy_.path());
+    return Serve(copy_.path());
+  }
+  std::string Copy(const std::string& serverPath) const { return copy_.path() + serverPath; }
+
+  struct Outcome {
+    bool ok;
+    std::string out, err;
+  };
+
+  Outcome Build(const std::string& output = "out.iso", const std::optional<std::string>& url = std::nullopt,
+                Verbosity verbosity = Normal) {
+    ScopedEnv tmpdir("TMPDIR", temp_.path());
+    ScopedCurrentFolder here(place_.path());
+    StdoutCapture out;
+    StderrCapture err;
+    const bool ok = RunBuild(output, url, verbosity, settings_);
+    return {ok, out.Finish(), err.Finish()};
+  }
+
+  std::string WorkingFolder() const { return temp_ / kWorkingFolderName; }
+  std::string Output(const std::string& name = "out.iso") const { return place_ / name; }
+  std::vector<std::string> Requests() const { return server_->Requests(); }
+
+  /// Whatever the outcome, only the lock file stays in the temporary folder:
+  /// no working folder, no proof file, no partial download.
+  void ExpectTempFolderClean() const { EXPECT_EQ(FolderContent(temp_.path()), std::vector<std::string>{kLockFile}); }
+
+  ScratchFolder temp_, place_, copy_;
+  DemoTrust trust_;
+  BuildSettings settings_;
+  std::unique_ptr<LocalHttpServer> server_;
+};
+
+}  // namespace
+
+TEST_F(RunBuildTest, NormalRunPrintsTheThirteenStepsAndImagesTheDistributionWithPackageAndIdentities) {
+  const std::string& mirror = DemoMirror();
+  Serve(mirror);
+  // An interrupted earlier run left its working folder; none of it may reach the image.
+  fs::create_directories(WorkingFolder() + "/slax");
+  WriteWholeFile(WorkingFolder() + "/slax/stale.bin", "stale");
+
+  Outcome r = Build("out.iso");
+  ASSERT_TRUE(r.ok) << r.err;
+  EXPECT_EQ(r.out, NormalLines("out.iso"));
+  EXPECT_EQ(r.err, MasteringOfBootableFolder().err);
+  ExpectTempFolderClean();
+
+  const std::vector<std::string> requests = Requests();
+  for (const std::string path : {kMirrorDistribution, kMirrorDistributionManifest, kMirrorPackage,
+                                 kMirrorPackageManifest, "/downloads/ide/442_ides.zip"}) {
+    EXPECT_EQ(CountRequests(requests, Get(path)), 1) << path;
+  }
+  EXPECT_EQ(requests.size(), 5u);
+
+  const std::string image = Output("out.iso");
+  EXPECT_EQ(IsoVolumeId(image), "RSCD 4.42");
+  std::vector<std::string> expected = TarFiles(MirrorFile(mirror, kMirrorDistribution));
+  expected.push_back(kPackageTar);
+  expected.push_back("slax/rootcopy/442_ides.zip");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(IsoFiles(image), expected);
+  EXPECT_EQ(IsoFileContent(image, kPackageTar), Uncompressed(MirrorFile(mirror, kMirrorPackage)));
+  EXPECT_EQ(IsoFileContent(image, "slax/rootcopy/442_ides.zip"),
+            ReadWholeFile(MirrorFile(mirror, "/downloads/ide/442_ides.zip")));
+}
+
+TEST_F(RunBuildTest, QuietRunPrintsNothingOfItsOwnAndKeepsBlanksInTheOutputPath) {
+  Serve(DemoMirror());
+  fs::create_directories(place_ / "my images");
+  Outcome r = Build("my images/rescue cd.iso", std::nullopt, Quiet);
+  ASSERT_TRUE(r.ok) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, MasteringOfBootableFolder().err);
+  EXPECT_EQ(IsoVolumeId(place_ / "my images/rescue cd.iso"), "RSCD 4.42");
+  ExpectTempFolderClean();
+}
+
+TEST_F(RunBuildTest, VerboseProgressLinesAreBlankedBeforeEachNextMessage) {
+  Serve(DemoMirror());
+  Outcome r = Build("out.iso", std::nullopt, Verbose);
+  ASSERT_TRUE(r.ok) << r.err;
+
+  const std::regex progress(R"(\d+% of \d+ KB|\d+ KB)");
+  const std::string blank(79, ' ');
+  std::string messages;
+  int drawn = 0, blanks = 0;
+  bool lineOpen = false;
+  std::size_t start = 0;
+  while (start < r.out.size()) {
+    const std::size_t end = r.out.find_first_of("\r\n", start);
+    ASSERT_NE(end, std::string::npos) << "unterminated text at the end: " << r.out.substr(start);
+    const std::string text = r.out.substr(start, end - start);
+    if (r.out[end] == '\n') {
+      EXPECT_FALSE(lineOpen) << "\"" << text << "\" was written over a progress line";
+      messages += text + "\n";
+    } else if (text == blank) {
+      ++blanks;
+      lineOpen = false;
+    } else {
+      EXPECT_TRUE(std::regex_match(text, progress)) << "not a progress line: \"" << text << "\"";
+      ++drawn;
+      lineOpen = true;
+    }
+    start = end + 1;
+  }
+  EXPECT_EQ(messages, NormalLines("out.iso"));
+  EXPECT_GT(drawn, 0);
+  // One progress reporter each: the two downloads, their two manifests, the
+  // unpacking, the decompression, the version scan and the identities download.
+  EXPECT_EQ(blanks, 8);
+  // Verbose mastering names the image file it writes; the quiet one does not.
+  EXPECT_NE(r.err.find(Output("out.iso")), std::string::npos) << r.err;
+  ExpectTempFolderClean();
+}
+
+TEST_F(RunBuildTest, DistributionFromAnHttpUrlIsUsedUnprovedWhileThePackageIsStillProved) {
+  LocalHttpServer& server = ServeCopy();
+  // Altered after signing: only a proof would notice.
+  fs::create_directories(Copy("/elsewhere"));
+  fs::copy_file(MirrorFile(DemoMirror({.tamperDistribution = true}), kMirrorDistribution), Copy("/elsewhere/live.tar"));
+  const std::string url = server.Url("/elsewhere/live.tar");
+
+  Outcome r = Build("out.iso", url);
+  ASSERT_TRUE(r.ok) << r.err;
+  EXPECT_EQ(r.out,
+            "Downloading Linux distribution from " + url +
+                "...\n"
+                "Unpacking Linux distribution...\n"
+                "Downloading Corvex Anti-Virus for Linux...\n" +
+                kManifestLine +
+                "Integrity of Corvex Anti-Virus for Linux successfully verified.\n"
+                "Unpacking Corvex Anti-Virus for Linux...\n"
+                "Determining virus data version...\n"
+                "Downloading latest identities for virus data 4.42...\n"
+                "Creating the ISO image: out.iso...\n"
+                "Removing temporary files...\n"
+                "ISO image successfully created\n");
+  EXPECT_EQ(r.err, MasteringOfBootableFolder().err);
+  const std::vector<std::string> requests = Requests();
+  EXPECT_EQ(CountRequests(requests, Get("/elsewhere/live.tar")), 1);
+  EXPECT_EQ(CountRequests(requests, Get(kMirrorDistribution)), 0);
+  EXPECT_EQ(CountRequests(requests, Get(kMirrorDistributionManifest)), 0);
+  EXPECT_EQ(CountRequests(requests, Get(kMirrorPackageManifest)), 1);
+  EXPECT_NE(IsoFileContent(Output(), "README.txt").find("altered after its manifest was signed"), std::string::npos);
+  ExpectTempFolderClean();
+}
+
+TEST_F(RunBuildTest, DistributionFromAFileUrlIsUsedUnproved) {
+  const std::string& mirror = DemoMirror();
+  Serve(mirror);
+  const std::string url = "file://" + MirrorFile(mirror, kMirrorDistribution);
+  Outcome r = Build("out.iso", url, Quiet);
+  ASSERT_TRUE(r.ok) << r.err;
+  EXPECT_EQ(r.out, "");
+  const std::vector<std::string> requests = Requests();
+  EXPECT_EQ(CountRequests(requests, Get(kMirrorDistribution)), 0);
+  EXPECT_EQ(CountRequests(requests, Get(kMirrorDistributionManifest)), 0);
+  EXPECT_EQ(CountRequests(requests, Get(kMirrorPackageManifest)), 1);
+  EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
+  ExpectTempFolderClean();
+}
+
+TEST_F(RunBuildTest, MissingIdentitiesAreNoFailureAndTheImageHasNone) {
+  Serve(DemoMirror({.identities = false}));
+  Outcome r = Build();
+  ASSERT_TRUE(r.ok) << r.err;
+  EXPECT_EQ(r.out, NormalLines("out.iso", "No newer identities found\n"));
+  EXPECT_EQ(r.err, MasteringOfBootableFolder().err);
+  const std::vector<std::string> files = IsoFiles(Output());
+  EXPECT_NE(std::find(files.begin(), files.end(), kPackageTar), files.end());
+  EXPECT_EQ(std::count_if(files.begin(), files.end(),
+                          [](const std::string& f) { return f.find("_ides.zip") != std::string::npos; }),
+            0);
+  ExpectTempFolderClean();
+}
+
+TEST_F(RunBuildTest, DataVersionNamesTheIdentitiesArchiveAndTheLabel) {
+  struct Row {
+    const char* version;
+    const char* shown;
+    const char* identities;
+  } rows[] = {
+      {"4.42", "4.42", "442_ides.zip"},
+      {"44.2", "44.2", "442_ides.zip"},  // the same archive as 4.42: the name has no separator
+      {"4.05", "4.5", "45_ides.zip"},    // numbers, not text: no leading zeros
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.version);
+    Serve(DemoMirror({.version = row.version}));
+    fs::remove(Output());
+    Outcome r = Build("out.iso", std::nullopt, Normal);
+    ASSERT_TRUE(r.ok) << r.err;
+    EXPECT_NE(r.out.find(std::string("Downloading latest identities for virus data ") + row.shown + "...\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(CountRequests(Requests(), Get(std::string("/downloads/ide/") + row.identities)), 1);
+    EXPECT_EQ(IsoVolumeId(Output()), std::string("RSCD ") + row.shown);
+    const std::vector<std::string> files = IsoFiles(Output());
+    EXPECT_NE(std::find(files.begin(), files.end(), std::string("slax/rootcopy/") + row.identities), files.end());
+    ExpectTempFolderClean();
+  }
+}
+
+TEST_F(RunBuildTest, AFailedProofIsAnsweredWithOneMoreDownloadThatCanSucceed) {
+  struct Row {
+    const char* why;
+    const char* path;
+    MirrorVariation tampered;
+  } rows[] = {
+      {"distribution", kMirrorDistribution, {.tamperDistribution = true}},
+      {"package", kMirrorPackage, {.tamperPackage = true}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    LocalHttpServer& server = ServeCopy();
+    const std::string tamperedName = "tampered" + std::string(row.path);
+    fs::create_directories(fs::path(Copy("/" + tamperedName)).parent_path());
+    fs::copy_file(MirrorFile(DemoMirror(row.tampered), row.path), Copy("/" + tamperedName),
+                  fs::copy_options::overwrite_existing);
+    server.Script(row.path, {FileReply(tamperedName), FileReply(std::string(row.path).substr(1))});
+    fs::remove(Output());
+
+    Outcome r = Build();
+    ASSERT_TRUE(r.ok) << r.err;
+    const bool distribution = std::string(row.path) == kMirrorDistribution;
+    const std::string retry = kRetryLine + kManifestLine;
+    EXPECT_EQ(r.out, NormalLines("out.iso", "", distribution ? retry : "", distribution ? "" : retry));
+    EXPECT_EQ(r.err, kChecksumWrong + MasteringOfBootableFolder().err);
+    EXPECT_EQ(CountRequests(Requests(), Get(row.path)), 2);
+    EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
+    ExpectTempFolderClean();
+  }
+}
+
+TEST_F(RunBuildTest, ASecondFailedProofEndsTheBuildWithTheProofsOwnMessages) {
+  enum Where { Distribution, Package };
+  struct Row {
+    const char* why;
+    Where where;
+    MirrorVariation mirror;
+    std::function<void()> spoil;  // applied to the served copy
+    std::string message;                       // printed by each of the two proofs
+  } rows[] = {
+      {"distribution altered after signing", Distribution, {.tamperDistribution = true}, nullptr, kChecksumWrong},
+      {"package altered after signing", Package, {.tamperPackage = true}, nullptr, kChecksumWrong},
+      {"manifest signed under a root the tool does not trust", Distribution, SignedUnderOtherRoot(), nullptr,
+       "[VE_BADCERT]: 7\n\n"},
+      {"manifest body changed after signing", Package, {},
+       [this] {
+         const std::string path = Copy(kMirrorPackageManifest);
+         std::string manifest = ReadWholeFile(path);
+         const std::size_t sizeEnd = manifest.rfind(' ', manifest.find('\n'));
+         manifest[sizeEnd - 1] ^= 1;  // the last digit of the size: another digit
+         WriteWholeFile(path, manifest);
+       },
+       "[BADSIG]: 6\n\n"},
+      {"manifest without an entry for the file", Package, {},
+       [this] {
+         fs::copy_file(Copy(kMirrorDistributionManifest), Copy(kMirrorPackageManifest),
+                       fs::copy_options::overwrite_existing);
+       },
+       "Error: Manifest does not contain the requested file.\n"},
+      {"manifest missing on the server", Distribution, {},
+       [this] { fs::remove(Copy(kMirrorDistributionManifest)); },
+       "Download failed: The file does not exist.\n"},
+      {"manifest download refused", Package, {},
+       [this] { server_->Script(kMirrorPackageManifest, HttpReply::Status(500)); },
+       "Download failed: Unsuccessful download\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    ServeCopy(row.mirror);
+    if (row.spoil) row.spoil();
+    WriteWholeFile(Output(), kPreviousImage);
+
+    Outcome r = Build();
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.err, row.message + row.message);
+    const std::string distributionSteps = "Downloading Linux distribution from Corvex...\n" + kManifestLine;
+    const std::string packageSteps =
+        distributionSteps +
+        "Integrity of the Linux distribution successfully verified.\n"
+        "Unpacking Linux distribution...\n"
+        "Downloading Corvex Anti-Virus for Linux...\n" +
+        kManifestLine;
+    EXPECT_EQ(r.out, (row.where == Distribution ? distributionSteps : packageSteps) + kRetryLine + kManifestLine);
+    const std::vector<std::string> requests = Requests();
+    EXPECT_EQ(CountRequests(requests, Get(row.where == Distribution ? kMirrorDistribution : kMirrorPackage)), 2);
+    EXPECT_EQ(CountRequests(requests, Get(row.where == Distribution ? kMirrorDistributionManifest
+                                                                    : kMirrorPackageManifest)),
+              2);
+    EXPECT_EQ(ReadWholeFile(Output()), kPreviousImage);
+    ExpectTempFolderClean();
+  }
+}
+
+TEST_F(RunBuildTest, QuietFailurePrintsOnlyItsErrorLines) {
+  Serve(DemoMirror({.tamperPackage = true}));
+  Outcome r = Build("out.iso", std::nullopt, Quiet);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, kChecksumWrong + kChecksumWrong);
+  ExpectTempFolderClean();
+}
+
+TEST_F(RunBuildTest, EveryOtherFailureIsReportedOnceByTheStepThatFails) {
+  struct Row {
+    const char* why;
+    MirrorVariation mirror;
+    std::function<void()> spoil;
+    std::string err;
+    std::string lastMessage;              // the step message just before the failure
+    const char* onceRequested = nullptr;  // the failed download: asked for once, never again
+    bool outputUntouched = true;
+  } rows[] = {
+      {"distribution download refused", {},
+       [this] { server_->Script(kMirrorDistribution, HttpReply::Status(500)); },
+       "Download failed: Unsuccessful download\n", "Downloading Linux distribution from Corvex...\n",
+       kMirrorDistribution},
+      {"package download refused", {},
+       [this] { server_->Script(kMirrorPackage, HttpReply::Status(500)); },
+       "Download failed: Unsuccessful download\n", "Downloading Corvex Anti-Virus for Linux...\n", kMirrorPackage},
+      {"package download stalls part-way", {},
+       [this] {
+         HttpReply stall = FileReply(std::string(kMirrorPackage).substr(1));
+         stall.stallAfter = 100;
+         server_->Script(kMirrorPackage, stall);
+       },
+       "Download failed: The connection has timed out\n", "Downloading Corvex Anti-Virus for Linux...\n",
+       kMirrorPackage},
+      {"identities download refused", {},
+       [this] { server_->Script("/downloads/ide/442_ides.zip", HttpReply::Status(500)); },
+       "\nDownload failed: Unsuccessful download\n", "Downloading latest identities for virus data 4.42...\n",
+       "/downloads/ide/442_ides.zip"},
+      {"package without a virus data file", {.versionFile = false}, nullptr,
+       "Could not determine the virus data version\n", "Determining virus data version...\n"},
+      {"distribution without slax/rootcopy/", {.rootCopy = false}, nullptr,
+       "Decompression failed: No such file or directory\n", "Unpacking Corvex Anti-Virus for Linux...\n"},
+      {"distribution without a boot image", {.bootFile = false}, nullptr,
+       MasteringWithoutBootImage().err + "mkisofs failed with exit code " +
+           std::to_string(MasteringWithoutBootImage().exitCode) + "\n",
+       "Creating the ISO image: out.iso...\n", nullptr, false},
+      {"no server listening", {},
+       [this] { settings_.downloadHost = "127.0.0.1:" + std::to_string(UnusedLocalPort()); },
+       "Download failed: Unsuccessful download\n", "Downloading Linux distribution from Corvex...\n"},
+  };
+  ASSERT_NE(MasteringWithoutBootImage().exitCode, 0);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    ServeCopy(row.mirror);
+    if (row.spoil) row.spoil();
+    WriteWholeFile(Output(), kPreviousImage);
+
+    Outcome r = Build();
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.err, row.err);
+    ASSERT_GE(r.out.size(), row.lastMessage.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - row.lastMessage.size()), row.lastMessage) << r.out;
+    EXPECT_EQ(r.out.find(kRetryLine), std::string::npos);
+    if (row.onceRequested != nullptr) {
+      EXPECT_EQ(CountRequests(Requests(), Get(row.onceRequested)), 1);
+    }
+    if (row.outputUntouched) {
+      EXPECT_EQ(ReadWholeFile(Output()), kPreviousImage);
+    }
+    ExpectTempFolderClean();
+  }
+}
+
+TEST_F(RunBuildTest, UnwritableOutputEndsTheBuildBeforeAnyDownload) {
+  struct Row {
+    const char* why;
+    std::string output;
+    std::function<void(const std::string& place)> prepare;
+    const char* reason;
+  };
+  std::vector<Row> rows = {
+      {"folder missing", "missing/out.iso", nullptr, "No such file or directory"},
+      {"a folder of that name", "folder.iso", [](const std::string& place) { fs::create_directory(place + "/folder.iso"); },
+       "Is a directory"},
+      {"below a file", "file.iso/out.iso", [](const std::string& place) { WriteWholeFile(place + "/file.iso", "x"); },
+       "Not a directory"},
+  };
+  if (geteuid() != 0) {  // the superuser may write read-only files
+    rows.push_back({"read-only file", "locked.iso",
+                    [](const std::string& place) {
+                      WriteWholeFile(place + "/locked.iso", "x");
+                      fs::permissions(place + "/locked.iso", fs::perms::owner_read);
+                    },
+                    "Permission denied"});
+  }
+  Serve(DemoMirror());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    if (row.prepare) row.prepare(place_.path());
+    Outcome r = Build(row.output);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Cannot open the output file " + Output(row.output) + ": " + row.reason + "\n");
+    ExpectTempFolderClean();
+  }
+  EXPECT_EQ(Requests(), std::vector<std::string>{});
+}

@@ -1,0 +1,304 @@
+// The real rscdc program against the demo mirror on its built-in download host
+// (127.0.0.1:8711): console streams, exit status and the image it leaves; the
+// image booted in QEMU; whole runs under valgrind. The tests of this file take
+// the port in turn (CTest resource lock "port-8711").
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "tests/support/child_process.h"
+#include "tests/support/demo_mirror.h"
+#include "tests/support/iso_image.h"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+#ifndef RSCDC_CONFIGURED_DOWNLOAD_HOST
+#error "RSCDC_CONFIGURED_DOWNLOAD_HOST must name the download host the program was built with"
+#endif
+#ifndef RSCDC_CONFIGURED_TRUST_CERT
+#error "RSCDC_CONFIGURED_TRUST_CERT must name the root certificate the program was built with"
+#endif
+
+namespace {
+
+constexpr std::uint16_t kDemoPort = 8711;
+const std::string kDemoHost = "127.0.0.1:8711";
+const std::string kBanner = "Corvex Rescue CD Builder v1.0.0\nCopyright (C) 2026 Corvex. All rights reserved.\n\n";
+const std::string kLockFile = "CorvexBootableAvTempFolder.lock";
+const std::string kChecksumWrong = "Error: File checksum is incorrect.\n";
+
+std::string StepLines(const std::string& outputAsTyped, const std::string& identitiesStep = "") {
+  return "Downloading Linux distribution from Corvex...\n"
+         "Downloading the manifest file...\n"
+         "Integrity of the Linux distribution successfully verified.\n"
+         "Unpacking Linux distribution...\n"
+         "Downloading Corvex Anti-Virus for Linux...\n"
+         "Downloading the manifest file...\n"
+         "Integrity of Corvex Anti-Virus for Linux successfully verified.\n"
+         "Unpacking Corvex Anti-Virus for Linux...\n"
+         "Determining virus data version...\n"
+         "Downloading latest identities for virus data 4.42...\n" +
+         identitiesStep + "Creating the ISO image: " + outputAsTyped +
+         "...\n"
+         "Removing temporary files...\n"
+         "ISO image successfully created\n";
+}
+
+/// Standard output without the progress lines (text ending in a carriage return).
+std::string WithoutProgressLines(const std::string& out) {
+  std::string kept;
+  std::size_t start = 0;
+  while (start < out.size()) {
+    std::size_t end = out.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = out.size() - 1;
+    if (out[end] != '\r') kept += out.substr(start, end + 1 - start);
+    start = end + 1;
+  }
+  return kept;
+}
+
+/// Holds the demo port bound without listening: connections to it are
+/// refused, and no other program can start serving there meanwhile.
+class ClosedPort {
+ public:
+  explicit ClosedPort(std::uint16_t port) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (true) {
+      socket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      address.sin_port = htons(port);
+      if (socket_ >= 0 && bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return;
+      if (socket_ >= 0) close(socket_);
+      socket_ = -1;
+      if (std::chrono::steady_clock::now() >= deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+  }
+  ~ClosedPort() {
+    if (socket_ >= 0) close(socket_);
+  }
+  ClosedPort(const ClosedPort&) = delete;
+  ClosedPort& operator=(const ClosedPort&) = delete;
+  bool held() const { return socket_ >= 0; }
+
+ private:
+  int socket_ = -1;
+};
+
+/// Runs the program in a folder of its own with a temporary folder of its
+/// own, against mirrors served on the demo port.
+class DemoHostTest : public ::testing::Test {
+ protected:
+  DemoHostTest() : temp_("e2e-temp"), place_("e2e-place"), copy_("e2e-mirror") {}
+
+  void SetUp() override {
+    if (std::string(RSCDC_CONFIGURED_DOWNLOAD_HOST) != kDemoHost) {
+      GTEST_SKIP() << "rscdc was configured with RSCDC_DOWNLOAD_HOST=" << RSCDC_CONFIGURED_DOWNLOAD_HOST
+                   << "; these tests serve the demo mirror on " << kDemoHost;
+    }
+    if (ReadWholeFile(RSCDC_CONFIGURED_TRUST_CERT) != ReadWholeFile(DemoRootCertificatePath())) {
+      GTEST_SKIP() << "rscdc was configured with RSCDC_TRUST_CERT=" << RSCDC_CONFIGURED_TRUST_CERT
+                   << ", not the demo root that signs the demo mirror";
+    }
+  }
+
+  void Serve(const std::string& folder) { server_ = std::make_unique<FixedPortHttpServer>(folder, kDemoPort); }
+
+  ChildResult Run(const std::vector<std::string>& args) {
+    return RunChild(BuiltProgram("cli/rscdc"), args, Options());
+  }
+
+  ChildOptions Options() const {
+    ChildOptions options;
+    options.workingFolder = place_.path();
+    options.env["TMPDIR"] = temp_.path();
+    return options;
+  }
+
+  std::string Output(const std::string& name = "out.iso") const { return place_ / name; }
+
+  /// After any run, only the lock file stays in the temporary folder.
+  void ExpectTempFolderClean() const { EXPECT_EQ(FolderContent(temp_.path()), std::vector<std::string>{kLockFile}); }
+
+  ScratchFolder temp_, place_, copy_;
+  std::unique_ptr<FixedPortHttpServer> server_;
+};
+
+class EndToEndTest : public DemoHostTest {};
+
+}  // namespace
+
+TEST_F(EndToEndTest, NormalRunShowsBannerAndStepsAndWritesTheLabelledImage) {
+  Serve(DemoMirror());
+  ChildResult r = Run({"out.iso"});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out, kBanner + StepLines("out.iso"));
+  EXPECT_EQ(r.err, MasteringOfBootableFolder().err);
+  ExpectTempFolderClean();
+  EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
+}
+
+TEST_F(EndToEndTest, QuietRunPrintsNothingOfItsOwn) {
+  Serve(DemoMirror());
+  ChildResult r = Run({"-q", "out.iso"});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, MasteringOfBootableFolder().err);
+  ExpectTempFolderClean();
+  EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
+}
+
+TEST_F(EndToEndTest, VerboseRunShowsTheSameStepsBetweenProgressLines) {
+  Serve(DemoMirror());
+  ChildResult r = Run({"-v", "out.iso"});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_NE(r.out.find('\r'), std::string::npos);
+  EXPECT_EQ(WithoutProgressLines(r.out), kBanner + StepLines("out.iso"));
+  ExpectTempFolderClean();
+  EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
+}
+
+TEST_F(EndToEndTest, DistributionFromAnHttpUrlIsNotProved) {
+  CopyMirror({}, copy_.path());
+  fs::create_directories(copy_ / "elsewhere");
+  fs::copy_file(MirrorFile(DemoMirror({.tamperDistribution = true}), kMirrorDistribution), copy_ / "elsewhere/live.tar");
+  Serve(copy_.path());
+  const std::string url = "http://" + kDemoHost + "/elsewhere/live.tar";
+
+  ChildResult r = Run({"-d", url, "out.iso"});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out.find("Integrity of the Linux distribution"), std::string::npos);
+  EXPECT_NE(r.out.find("Downloading Linux distribution from " + url + "...\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Integrity of Corvex Anti-Virus for Linux successfully verified.\n"), std::string::npos);
+  EXPECT_EQ(CountRequests(server_->Requests(), std::string("GET ") + kMirrorDistributionManifest), 0);
+  EXPECT_EQ(CountRequests(server_->Requests(), std::string("GET ") + kMirrorPackageManifest), 1);
+  ExpectTempFolderClean();
+  EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
+}
+
+TEST_F(EndToEndTest, DistributionFromAFileUrlIsNotProved) {
+  const std::string& mirror = DemoMirror();
+  Serve(mirror);
+  const std::string url = "file://" + MirrorFile(mirror, kMirrorDistribution);
+  ChildResult r = Run({"-q", "-d", url, "out.iso"});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  const std::vector<std::string> requests = server_->Requests();
+  EXPECT_EQ(CountRequests(requests, std::string("GET ") + kMirrorDistribution), 0);
+  EXPECT_EQ(CountRequests(requests, std::string("GET ") + kMirrorDistributionManifest), 0);
+  EXPECT_EQ(CountRequests(requests, std::string("GET ") + kMirrorPackageManifest), 1);
+  ExpectTempFolderClean();
+  EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
+}
+
+TEST_F(EndToEndTest, MissingIdentitiesStillMakeTheImage) {
+  Serve(DemoMirror({.identities = false}));
+  ChildResult r = Run({"out.iso"});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out, kBanner + StepLines("out.iso", "No newer identities found\n"));
+  ExpectTempFolderClean();
+  EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
+}
+
+TEST_F(EndToEndTest, TamperedPackageFailsAndLeavesTheOutputAlone) {
+  Serve(DemoMirror({.tamperPackage = true}));
+  WriteWholeFile(Output(), "an image from an earlier run\n");
+  ChildResult r = Run({"-q", "out.iso"});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, kChecksumWrong + kChecksumWrong);
+  ExpectTempFolderClean();
+  EXPECT_EQ(ReadWholeFile(Output()), "an image from an earlier run\n");
+}
+
+TEST_F(EndToEndTest, NoMirrorRunningFails) {
+  ClosedPort closed(kDemoPort);
+  ASSERT_TRUE(closed.held()) << "another program keeps port " << kDemoPort << " busy";
+  ChildResult r = Run({"out.iso"});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.out, kBanner + "Downloading Linux distribution from Corvex...\n");
+  EXPECT_EQ(r.err, "Download failed: Unsuccessful download\n");
+  ExpectTempFolderClean();
+}
+
+namespace {
+class BootTest : public DemoHostTest {};
+}  // namespace
+
+TEST_F(BootTest, TheImageBootsAndListsPackageAndIdentities) {
+  Serve(DemoMirror());
+  ChildResult built = Run({"-q", "out.iso"});
+  ASSERT_EQ(built.exitStatus, 0) << built.err;
+
+  ChildOptions options;
+  options.timeoutSeconds = 180;
+  ChildResult boot = RunChild(std::string(RSCDC_TEST_SOURCE_DIR) + "/demo/boot-iso",
+                              {"--timeout", "120", "--volume-id", "RSCD 4.42", Output(),
+                               "linux.intel.libc6.glibc.2.2.tar", "442_ides.zip"},
+                              options);
+  EXPECT_EQ(boot.exitStatus, 0) << boot.out << boot.err;
+  const std::size_t serial = boot.out.find("----- serial output");
+  ASSERT_NE(serial, std::string::npos) << boot.out;
+  EXPECT_NE(boot.out.find("linux.intel.libc6.glibc.2.2.tar", serial), std::string::npos) << boot.out;
+  EXPECT_NE(boot.out.find("442_ides.zip", serial), std::string::npos) << boot.out;
+}
+
+namespace {
+
+/// Runs the program under valgrind's memory checker; the program's own
+/// streams stay apart from valgrind's report.
+class LeakCheckTest : public DemoHostTest {
+ protected:
+  struct Checked {
+    ChildResult run;
+    std::string report;
+  };
+
+  Checked RunUnderValgrind(const std::vector<std::string>& args) {
+    const std::string valgrind = FindOnPath("valgrind");
+    if (valgrind.empty()) throw std::runtime_error("valgrind not found (scripts/install-deps installs it)");
+    ScratchFolder logs("valgrind-log");
+    std::vector<std::string> all{"--leak-check=full", "--errors-for-leak-kinds=definite,indirect,possible",
+                                 "--error-exitcode=" + std::to_string(kValgrindFound), "--trace-children=no",
+                                 "--vgdb=no", "--log-file=" + (logs / "report"), BuiltProgram("cli/rscdc")};
+    all.insert(all.end(), args.begin(), args.end());
+    ChildOptions options = Options();
+    options.timeoutSeconds = 300;
+    ChildResult run = RunChild(valgrind, all, options);
+    return {run, ReadWholeFile(logs / "report")};
+  }
+
+  /// Distinct from the program's own statuses, so a failing build under a
+  /// clean check is told apart from a clean build with errors found.
+  static constexpr int kValgrindFound = 99;
+};
+
+}  // namespace
+
+TEST_F(LeakCheckTest, SuccessfulBuildFreesEverything) {
+  Serve(DemoMirror());
+  Checked c = RunUnderValgrind({"-v", "out.iso"});
+  EXPECT_EQ(c.run.exitStatus, 0) << c.report << c.run.err;
+  EXPECT_NE(c.report.find("ERROR SUMMARY: 0 errors"), std::string::npos) << c.report;
+  EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
+  ExpectTempFolderClean();
+}
+
+TEST_F(LeakCheckTest, FailedProofFreesEverything) {
+  Serve(DemoMirror({.tamperPackage = true}));
+  Checked c = RunUnderValgrind({"out.iso"});
+  EXPECT_EQ(c.run.exitStatus, 1) << c.report;
+  EXPECT_EQ(c.run.err, kChecksumWrong + kChecksumWrong);
+  EXPECT_NE(c.report.find("ERROR SUMMARY: 0 errors"), std::string::npos) << c.report;
+  ExpectTempFolderClean();
+}

@@ -1,0 +1,133 @@
+#include "tests/support/iso_image.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
+
+#include "tests/support/child_process.h"
+
+namespace testing_support {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string Required(const std::string& name) {
+  std::string path = FindOnPath(name);
+  if (path.empty()) throw std::runtime_error(name + " not found on PATH (scripts/install-deps installs it)");
+  return path;
+}
+
+/// The mastering arguments that the tool passes at Normal level.
+MasteringOutcome MasterFolder(const std::string& folder) {
+  const std::string program = MasteringProgram();
+  if (program.empty()) throw std::runtime_error("no mastering program (xorrisofs, mkisofs, genisoimage) on PATH");
+  ScratchFolder out("mastering-reference");
+  ChildOptions options;
+  options.workingFolder = folder;
+  ChildResult r = RunChild(program,
+                           {"-quiet", "-J", "-R", "-D", "-no-emul-boot", "-boot-info-table", "-boot-load-size", "4", "-b",
+                            "boot/isolinux/isolinux.bin", "-c", "boot/isolinux/isolinux.boot", "-o", out / "x.iso",
+                            "-A", "RSCD 4.42", "-V", "RSCD 4.42", "."},
+                           options);
+  return {r.exitStatus, r.err};
+}
+
+}  // namespace
+
+std::string FindOnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::istringstream in(path != nullptr ? path : "/usr/bin:/bin");
+  for (std::string dir; std::getline(in, dir, ':');) {
+    if (dir.empty()) continue;
+    const std::string candidate = dir + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0 && !fs::is_directory(candidate)) {
+      return fs::absolute(candidate).lexically_normal().string();
+    }
+  }
+  return {};
+}
+
+std::string MasteringProgram() {
+  for (const char* name : {"xorrisofs", "mkisofs", "genisoimage"}) {
+    std::string found = FindOnPath(name);
+    if (!found.empty()) return found;
+  }
+  return {};
+}
+
+const MasteringOutcome& MasteringOfBootableFolder() {
+  static const MasteringOutcome outcome = [] {
+    ScratchFolder tree("bootable-tree");
+    fs::create_directories(tree / "boot/isolinux");
+    WriteWholeFile(tree / "boot/isolinux/isolinux.bin", std::string(2048, '\0'));
+    return MasterFolder(tree.path());
+  }();
+  return outcome;
+}
+
+const MasteringOutcome& MasteringWithoutBootImage() {
+  static const MasteringOutcome outcome = [] {
+    ScratchFolder tree("unbootable-tree");
+    WriteWholeFile(tree / "README.txt", "no boot image here\n");
+    return MasterFolder(tree.path());
+  }();
+  return outcome;
+}
+
+std::string IsoVolumeId(const std::string& image) {
+  ChildResult r = RunChild(Required("xorriso"), {"-indev", image, "-pvd_info"});
+  const std::string key = "Volume Id    : ";
+  for (const std::string& line : Lines(r.out)) {
+    if (line.rfind(key, 0) == 0) return line.substr(key.size());
+  }
+  return {};
+}
+
+std::vector<std::string> IsoFiles(const std::string& image) {
+  ChildResult r = RunChild(Required("xorriso"), {"-indev", image, "-find", "/", "-type", "f"});
+  if (r.exitStatus != 0) throw std::runtime_error("xorriso cannot read " + image + ": " + r.err);
+  std::vector<std::string> files;
+  for (const std::string& line : Lines(r.out)) {
+    // Each path is printed in single quotes: '/a/b'.
+    if (line.size() > 3 && line.front() == '\'' && line.back() == '\'') files.push_back(line.substr(2, line.size() - 3));
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string IsoFileContent(const std::string& image, const std::string& path) {
+  ScratchFolder out("iso-extract");
+  ChildResult r = RunChild(Required("xorriso"), {"-osirrox", "on", "-indev", image, "-extract", "/" + path, out / "f"});
+  if (r.exitStatus != 0) throw std::runtime_error("xorriso cannot extract " + path + " from " + image + ": " + r.err);
+  return ReadWholeFile(out / "f");
+}
+
+std::vector<std::string> TarFiles(const std::string& archive) {
+  ChildResult r = RunChild(Required("tar"), {"-tf", archive});
+  if (r.exitStatus != 0) throw std::runtime_error("tar cannot list " + archive + ": " + r.err);
+  std::vector<std::string> files;
+  for (const std::string& line : Lines(r.out)) {
+    if (!line.empty() && line.back() != '/') files.push_back(line.rfind("./", 0) == 0 ? line.substr(2) : line);
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string Uncompressed(const std::string& zFile) {
+  ChildResult r = RunChild(Required("compress"), {"-dc", zFile});
+  if (r.exitStatus != 0) throw std::runtime_error("compress cannot decompress " + zFile + ": " + r.err);
+  return r.out;
+}
+
+}  // namespace testing_support
