@@ -33,6 +33,8 @@ const std::string kManifestLine = "Downloading the manifest file...\n";
 const std::string kRetryLine = "Retrying the download...\n";
 const std::string kChecksumWrong = "Error: File checksum is incorrect.\n";
 const std::string kPreviousImage = "an image from an earlier run\n";
+// Generous for a loaded machine; the stall case shortens its own.
+constexpr std::chrono::seconds kNetworkTimeout{10};
 
 /// Standard output of a successful Normal run, in order.
 std::string NormalLines(const std::string& outputAsTyped, const std::string& identitiesStep = "",
@@ -123,8 +125,8 @@ const MirrorVariation& SignedUnderOtherRoot() {
 class RunBuildTest : public ::testing::Test {
  protected:
   RunBuildTest() : temp_("build-temp"), place_("build-place"), copy_("mirror-copy") {
-    settings_.download.connectTimeout = std::chrono::seconds(2);
-    settings_.download.stallTimeout = std::chrono::seconds(2);
+    settings_.download.connectTimeout = kNetworkTimeout;
+    settings_.download.stallTimeout = kNetworkTimeout;
     settings_.trust = &trust_.table();
   }
 
@@ -136,6 +138,8 @@ class RunBuildTest : public ::testing::Test {
 
   /// Serves a copy of the mirror that the test may change (under Copy()).
   LocalHttpServer& ServeCopy(const MirrorVariation& variation = {}) {
+    server_.reset();
+    fs::remove_all(copy_.path());
     CopyMirror(variation, copy_.path());
     return Serve(copy_.path());
   }
@@ -478,6 +482,7 @@ TEST_F(RunBuildTest, EveryOtherFailureIsReportedOnceByTheStepThatFails) {
          HttpReply stall = FileReply(std::string(kMirrorPackage).substr(1));
          stall.stallAfter = 100;
          server_->Script(kMirrorPackage, stall);
+         settings_.download.stallTimeout = std::chrono::seconds(1);
        },
        "Download failed: The connection has timed out\n", "Downloading Corvex Anti-Virus for Linux...\n",
        kMirrorPackage},
@@ -501,6 +506,7 @@ TEST_F(RunBuildTest, EveryOtherFailureIsReportedOnceByTheStepThatFails) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
     ServeCopy(row.mirror);
+    settings_.download.stallTimeout = kNetworkTimeout;
     if (row.spoil) row.spoil();
     WriteWholeFile(Output(), kPreviousImage);
 
