@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -123,6 +124,19 @@ std::uint32_t TransferErrorCode(CURLcode code) {
     default:
       return ERROR_INTERNET_INTERNAL_ERROR;
   }
+}
+
+/// True when the URL names its scheme. The transfer library would otherwise
+/// guess "http://" for a bare word and send it to the name resolver, where
+/// a URL opener refuses it outright.
+bool NamesItsScheme(const std::string& url) {
+  if (url.empty()) return true;  // malformed rather than schemeless
+  if (!std::isalpha(static_cast<unsigned char>(url[0]))) return false;
+  for (char c : url) {
+    if (c == ':') return true;
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return false;
+  }
+  return false;
 }
 
 /// The local path of a file:// URL; false for every other URL.
@@ -417,6 +431,10 @@ bool RunDownload(IFileProgressCallback* progress, const std::string& url, const 
   EasyHandle easy(curl_easy_init());
   if (!easy) {
     code = ERROR_INTERNET_INTERNAL_ERROR;
+    return false;
+  }
+  if (!NamesItsScheme(url)) {
+    code = ERROR_INTERNET_UNRECOGNIZED_SCHEME;
     return false;
   }
   // A missing or unreadable local file, or a folder, is named by the file

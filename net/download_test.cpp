@@ -498,6 +498,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(BadUrlCase{"Empty", "", 12005}, BadUrlCase{"UnclosedBracket", "http://[::1/x", 12005},
                     BadUrlCase{"PortOutOfRange", "http://127.0.0.1:99999/x", 12005},
                     BadUrlCase{"UnknownScheme", "xyz://127.0.0.1/x", 12006},
+                    BadUrlCase{"NoSchemeIsNotGuessed", "nonsense", 12006},
+                    BadUrlCase{"HostWithoutScheme", "127.0.0.1:8711/x", 12006},
                     BadUrlCase{"SchemeNotAllowed", "gopher://127.0.0.1/x", 12006},
                     BadUrlCase{"ScpNotAllowed", "scp://127.0.0.1/x", 12006}),
     [](const testing::TestParamInfo<BadUrlCase>& info) { return std::string(info.param.name); });
