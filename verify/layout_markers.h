@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-/// The marker lines of the signed-file layout, each with its line feed, for the
-/// code that writes the layout.
+/// The marker lines of the signed-file layout, each with its line feed, shared
+/// by the code that reads the layout and the code that writes it.
 namespace verify {
 
 inline constexpr std::string_view kBeginSignatureLine = "-----BEGIN SIGNATURE-----\n";

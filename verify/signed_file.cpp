@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "verify/layout_markers.h"
 #include "verify/stream_reading.h"
 #include "verify/verify_exceptions.h"
 
@@ -17,10 +18,11 @@ using verify_exceptions::ve_badcert;
 using verify_exceptions::ve_badsig;
 using verify_exceptions::ve_crypt;
 
-constexpr std::string_view kSignatureDelimiter = "\n-----BEGIN SIGNATURE-----\n";
-constexpr std::string_view kEndSignature = "-----END SIGNATURE-----\n";
-constexpr std::string_view kBeginCertificate = "-----BEGIN CERTIFICATE-----\n";
-constexpr std::string_view kEndCertificate = "-----END CERTIFICATE-----\n";
+// The body ends at the first line that is the begin-signature marker.
+const std::string kSignatureDelimiter = "\n" + std::string(kBeginSignatureLine);
+constexpr std::string_view kEndSignature = kEndSignatureLine;
+constexpr std::string_view kBeginCertificate = kBeginCertificateLine;
+constexpr std::string_view kEndCertificate = kEndCertificateLine;
 
 constexpr std::size_t kBase64ReadSize = 512;
 constexpr std::size_t kDigestReadSize = 4096;
