@@ -16,21 +16,19 @@
 #include <stdexcept>
 
 #include "tests/support/child_process.h"
+#include "verify/openssl_handles.h"
 
 namespace testing_support {
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-  void operator()(T* p) const { Free(p); }
-};
-using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
-using CrlPtr = std::unique_ptr<X509_CRL, Deleter<X509_CRL, X509_CRL_free>>;
-using PKeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using PKeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
-using ExtensionPtr = std::unique_ptr<X509_EXTENSION, Deleter<X509_EXTENSION, X509_EXTENSION_free>>;
+using verify::BioPtr;
+using verify::MdCtxPtr;
+using verify::OpenSslDeleter;
+using verify::PKeyPtr;
+using verify::X509Ptr;
+using CrlPtr = verify::X509CrlPtr;
+using PKeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, OpenSslDeleter<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
+using ExtensionPtr = std::unique_ptr<X509_EXTENSION, OpenSslDeleter<X509_EXTENSION, X509_EXTENSION_free>>;
 
 void check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string("test PKI: ") + what + " failed");
@@ -306,7 +304,7 @@ std::string MakeCrlPem(TestIdentity issuer, const std::vector<long>& revokedSeri
   check(crl && X509_CRL_set_version(crl.get(), 1) == 1 &&
             X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(issuerCertificate.get())) == 1,
         "revocation list header");
-  using TimePtr = std::unique_ptr<ASN1_TIME, Deleter<ASN1_TIME, ASN1_TIME_free>>;
+  using TimePtr = std::unique_ptr<ASN1_TIME, OpenSslDeleter<ASN1_TIME, ASN1_TIME_free>>;
   TimePtr lastUpdate(ASN1_TIME_set(nullptr, UtcDate(2008, 1, 1)));
   TimePtr nextUpdate(ASN1_TIME_set(nullptr, UtcDate(2049, 12, 31)));
   check(lastUpdate && nextUpdate && X509_CRL_set1_lastUpdate(crl.get(), lastUpdate.get()) == 1 &&
