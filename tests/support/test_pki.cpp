@@ -312,7 +312,7 @@ std::string MakeCrlPem(TestIdentity issuer, const std::vector<long>& revokedSeri
         "revocation list dates");
   for (long serial : revokedSerials) {
     X509_REVOKED* entry = X509_REVOKED_new();
-    using IntegerPtr = std::unique_ptr<ASN1_INTEGER, Deleter<ASN1_INTEGER, ASN1_INTEGER_free>>;
+    using IntegerPtr = std::unique_ptr<ASN1_INTEGER, OpenSslDeleter<ASN1_INTEGER, ASN1_INTEGER_free>>;
     IntegerPtr number(ASN1_INTEGER_new());
     const bool ok = entry && number && ASN1_INTEGER_set(number.get(), serial) == 1 &&
                     X509_REVOKED_set_serialNumber(entry, number.get()) == 1 &&
