@@ -205,6 +205,9 @@ bool Reader::ExtractFile(const std::string& path, std::uint32_t size, std::uint3
   }
   std::FILE* out = platform::OpenFile(path, "wb");
   if (out == nullptr) return false;
+  // Chunks go to the file whole, one system call each: the stream's own small
+  // buffer would split them and copy part of each once more.
+  std::setvbuf(out, nullptr, _IONBF, 0);
   std::uint32_t remaining = size;
   while (remaining > 0) {
     ReportProgress();

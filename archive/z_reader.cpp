@@ -293,6 +293,9 @@ bool DecompressFile(const std::string& destinationPath, IFileProgressCallback* p
     errno = error;
     return false;
   }
+  // Every block is written whole: the stream's own small buffer would split
+  // each one into two system calls and copy part of it once more.
+  std::setvbuf(destination, nullptr, _IONBF, 0);
 
   for (;;) {
     if (count == 0) {
