@@ -18,9 +18,9 @@ namespace {
 
 /// Output beyond this is not compared: a hostile stream can expand a thousand
 /// times and more, which would only slow the search.
-constexpr std::size_t kMaxOutput = 16 << 20;
+constexpr std::size_t kMaxOutput = 1 << 20;
 /// `DecompressFile` is run only for outputs up to this size.
-constexpr std::size_t kMaxFileOutput = 1 << 20;
+constexpr std::size_t kMaxFileOutput = 256 << 10;
 
 struct Decoded {
   bool ok = true;
