@@ -161,8 +161,18 @@ bool ZReader::Read(unsigned char* buffer, std::size_t capacity, std::size_t& cou
       maxCode = (1 << kFirstWidth) - 1;
       clearPending = false;
     }
-    const std::size_t got = TakeInput(group_, width);
-    if (got == 0) return false;
+    std::size_t got = width;
+    if (inputEnd_ - inputNext_ >= width) {
+      // A whole group waits in the read-ahead: one fixed 16-byte copy, which the
+      // compiler makes a single move, rather than a call per group. The bytes
+      // copied past the group are never part of a code of this group, and the
+      // read-ahead has room to read them.
+      std::memcpy(group_, inputBuffer_ + inputNext_, kGroupSize);
+      inputNext_ += width;
+    } else {
+      got = TakeInput(group_, width);
+      if (got == 0) return false;
+    }
     position = 0;
     groupBits = static_cast<std::int32_t>(got * 8) - static_cast<std::int32_t>(width - 1);
     return true;

@@ -80,8 +80,9 @@ class ZReader {
   // load; they stay zero and never reach a code's bits.
   unsigned char group_[kGroupSize + 2];
   // Groups are taken from this read-ahead rather than by one stream call each,
-  // which would cost more than decoding the group.
-  unsigned char inputBuffer_[kInputBufferSize];
+  // which would cost more than decoding the group. The spare bytes at its end
+  // let a group be copied as a fixed 16 bytes wherever it starts.
+  unsigned char inputBuffer_[kInputBufferSize + kGroupSize];
   std::size_t inputNext_;
   std::size_t inputEnd_;
 };
