@@ -79,9 +79,10 @@ std::string FindProgramOnPath(const std::string& name) {
   while (start <= list.size()) {
     size_t end = list.find(':', start);
     if (end == std::string::npos) end = list.size();
-    std::string dir = list.substr(start, end - start);
-    if (dir.empty()) dir = ".";
-    std::string candidate = dir + kPathSeparator + name;
+    // An empty entry means the current folder.
+    std::string candidate = end > start ? list.substr(start, end - start) : std::string(".");
+    candidate += kPathSeparator;
+    candidate += name;
     struct stat st;
     if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         access(candidate.c_str(), X_OK) == 0) {
