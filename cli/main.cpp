@@ -6,6 +6,7 @@
 #include "cli/banner.h"
 #include "cli/command_line.h"
 #include "pipeline/run_build.h"
+#include "platform/arguments.h"
 #include "platform/console.h"
 
 namespace {
@@ -14,7 +15,7 @@ namespace {
 constexpr unsigned kOutOfMemoryCode = 0x8007000Eu;
 
 int Run(int argc, char** argv) {
-  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
   RunOptions options;
   if (!ParseCommandLine(args, options)) {
     PrintUsage();

@@ -5,8 +5,8 @@
 /// the two keep their order when they share one terminal or file.
 namespace platform {
 
-void PrintOut(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void PrintErr(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void PrintOut(const char* format, ...) __attribute__((format(RSCDC_PRINTF_FORMAT, 1, 2)));
+void PrintErr(const char* format, ...) __attribute__((format(RSCDC_PRINTF_FORMAT, 1, 2)));
 
 /// Pushes buffered standard output to the console (before a child process
 /// starts, and after a progress line that must be seen at once).

@@ -9,4 +9,8 @@ namespace platform {
 /// `errno` value), without a trailing line end. False when it has none.
 bool SystemErrorDescription(std::uint32_t code, std::string& text);
 
+/// The operating system's part of SystemErrorDescription: the same without the
+/// tool's own codes (kErrorFolderIsLink, kResourceNotFound and the like).
+bool OsErrorDescription(std::uint32_t code, std::string& text);
+
 }  // namespace platform

@@ -2,11 +2,16 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 /// C-runtime style file access by native path. Every failure leaves its reason in
 /// `errno`, which is how file and archive operations report.
 namespace platform {
+
+/// `path` in the standard library's path type, for C++ streams and
+/// std::filesystem: the same file that OpenFile opens.
+std::filesystem::path FilePath(const std::string& path);
 
 /// fopen with a native path and a C mode string ("rb", "wb", "ab").
 std::FILE* OpenFile(const std::string& path, const char* mode);

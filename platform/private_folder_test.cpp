@@ -49,16 +49,6 @@ TEST(PrivateFolderTest, RefusesLinksSharedFoldersFilesAndStrangers) {
   }
 }
 
-TEST(ExclusiveLockTest, SecondHolderIsRefusedUntilTheFirstLetsGo) {
-  ScratchFolder dir("lock");
-  platform::ExclusiveLock first, second;
-  ASSERT_TRUE(first.Acquire(dir / "run.lock"));
-  EXPECT_FALSE(second.Acquire(dir / "run.lock"));
-  EXPECT_EQ(platform::GetLastError(), platform::kErrorRunInProgress);
-  first.Release();
-  EXPECT_TRUE(second.Acquire(dir / "run.lock"));
-}
-
 TEST(ExclusiveLockTest, PlantedLinkIsNotFollowed) {
   ScratchFolder dir("lock");
   testing_support::WriteWholeFile(dir / "victim", "keep");

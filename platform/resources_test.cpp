@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/last_error.h"
+#include "platform/paths.h"
 #include "platform/version_info.h"
+#include "tests/support/child_process.h"
 
 TEST(ResourcesTest, LooksUpByTypeNameAndIdentifier) {
   static const unsigned char a[] = {'A'};
@@ -33,10 +35,11 @@ TEST(VersionInfoTest, QueriesWholeSubBlockPaths) {
   EXPECT_FALSE(info.Query("\\A\\Ke", value));
 }
 
-TEST(VersionInfoTest, ProgramTableCarriesTheProjectVersion) {
-  auto r = platform::FindResource(platform::kVersionResourceType, platform::kVersionResourceId);
-  ASSERT_TRUE(r);
-  platform::VersionInfo info(std::string(reinterpret_cast<const char*>(r.data), r.size));
+TEST(VersionInfoTest, RunningExecutableCarriesTheProjectVersion) {
+  std::string self;
+  ASSERT_TRUE(platform::ExecutablePath(self));
+  platform::VersionInfo info;
+  ASSERT_TRUE(platform::LoadFileVersionInfo(self, info));
   std::string version, name;
   ASSERT_TRUE(info.Query("\\StringFileInfo\\000904b0\\FileVersion", version));
   EXPECT_EQ(version, "1.0.0 Build 3");
@@ -44,8 +47,10 @@ TEST(VersionInfoTest, ProgramTableCarriesTheProjectVersion) {
   EXPECT_EQ(name, "rscdc");
 }
 
-TEST(VersionInfoTest, OnlyTheRunningExecutableHasOne) {
+TEST(VersionInfoTest, FilesWithoutAVersionResourceHaveNone) {
+  testing_support::ScratchFolder dir("version");
+  testing_support::WriteWholeFile(dir / "plain.bin", "no version resource in here");
   platform::VersionInfo info;
-  EXPECT_FALSE(platform::LoadFileVersionInfo("/bin/sh", info));
-  EXPECT_FALSE(platform::LoadFileVersionInfo("/nonexistent", info));
+  EXPECT_FALSE(platform::LoadFileVersionInfo(dir / "plain.bin", info));
+  EXPECT_FALSE(platform::LoadFileVersionInfo(dir / "missing.exe", info));
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/arguments.h"
 #include "platform/console.h"
 #include "publish/command_line.h"
 #include "publish/publish_error.h"
@@ -35,7 +36,7 @@ std::string printable(std::string_view text) {
 }
 
 int Run(int argc, char** argv) {
-  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
   const ParsedCommandLine parsed = ParsePublishCommandLine(args);
   switch (parsed.action) {
     case CommandLineAction::ShowHelp:

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <memory>
 
+#include "platform/file.h"
 #include "platform/paths.h"
 #include "verify/file_entry.h"
 #include "verify/openssl_handles.h"
@@ -50,7 +51,7 @@ int file_entry::check_file(const std::string& base_path) const {
   std::string relative = name;
   std::replace(relative.begin(), relative.end(), '\\', platform::kPathSeparator);
 
-  std::ifstream file(base_path + relative, std::ios::binary);
+  std::ifstream file(platform::FilePath(base_path + relative), std::ios::binary);
   if (!file.is_open()) return 2;
   const std::string digest = verify::digest_stream(file);
   // A folder opens but cannot be read, and neither can a failing disk: both are

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/file.h"
 #include "verify/certificate_chain.h"
 #include "verify/manifest.h"
 #include "verify/signed_file.h"
@@ -19,7 +20,7 @@ using verify_exceptions::ve_file;
 /// Opens `file` and proves that it can be read from: a folder opens like a file
 /// here, but its first read fails.
 bool openForReading(std::ifstream& file, const std::string& path, std::ios::openmode mode) {
-  file.open(path, mode);
+  file.open(platform::FilePath(path), mode);
   if (!file.is_open()) return false;
   file.peek();
   if (file.bad()) return false;

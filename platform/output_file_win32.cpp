@@ -1,0 +1,68 @@
+#include "platform/output_file.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "platform/windows_api.h"
+
+namespace platform {
+
+OutputFile::~OutputFile() {
+  if (descriptor_ >= 0) {
+    int saved = errno;  // a failure being reported must keep its reason
+    _close(descriptor_);
+    errno = saved;
+  }
+}
+
+bool OutputFile::Create(const std::string& path) {
+  if (descriptor_ >= 0) Close();
+  // Binary, and not inherited by child processes (mkisofs).
+  descriptor_ = _wopen(UTF8ToUTF16(path).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
+                       _S_IREAD | _S_IWRITE);
+  return descriptor_ >= 0;
+}
+
+bool OutputFile::Write(const void* data, std::size_t size) {
+  const char* next = static_cast<const char*>(data);
+  while (size > 0) {
+    const unsigned piece = size > INT_MAX ? INT_MAX : static_cast<unsigned>(size);
+    int written = _write(descriptor_, next, piece);
+    if (written < 0) return false;
+    if (written == 0) {  // the disk is full; the C runtime reports no reason for it
+      errno = ENOSPC;
+      return false;
+    }
+    next += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool OutputFile::Close() {
+  if (descriptor_ < 0) return true;
+  int descriptor = descriptor_;
+  descriptor_ = -1;
+  return _close(descriptor) == 0;
+}
+
+bool IsReadableFile(const std::string& path) {
+  const std::wstring wide = UTF8ToUTF16(path);
+  // The C runtime refuses to open a folder with EACCES; the question here is
+  // whether it is one.
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    errno = EISDIR;
+    return false;
+  }
+  int descriptor = _wopen(wide.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (descriptor < 0) return false;
+  _close(descriptor);
+  return true;
+}
+
+}  // namespace platform

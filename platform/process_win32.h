@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// For the *_win32.cpp files only: process creation from a finished command line.
+namespace platform {
+
+enum class ProcessStart { NotStarted, Exited, ExitCodeUnreadable };
+
+/// Starts `program` with `commandLine` (its first word is the name the child
+/// sees) in `workingFolder` (empty: ours), handing it our standard handles and
+/// environment, and waits for it without a time limit. The reason for anything
+/// but Exited is in the last error.
+ProcessStart StartAndWait(const std::wstring& program, std::wstring commandLine, const std::wstring& workingFolder,
+                          std::uint32_t& exitCode);
+
+}  // namespace platform

@@ -1,0 +1,27 @@
+#include "platform/windows_api.h"
+
+#include <climits>
+
+namespace platform {
+
+std::wstring UTF8ToUTF16(const std::string& text) {
+  if (text.empty() || text.size() > INT_MAX) return {};
+  const int length = static_cast<int>(text.size());
+  const int needed = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), needed);
+  return wide;
+}
+
+std::string UTF16ToUTF8(const wchar_t* text, std::size_t length) {
+  if (length == 0 || length > INT_MAX) return {};
+  const int wideLength = static_cast<int>(length);
+  const int needed = WideCharToMultiByte(CP_UTF8, 0, text, wideLength, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(needed), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, wideLength, narrow.data(), needed, nullptr, nullptr);
+  return narrow;
+}
+
+std::string UTF16ToUTF8(const std::wstring& text) { return UTF16ToUTF8(text.data(), text.size()); }
+
+}  // namespace platform
