@@ -1,89 +1,28 @@
 #include "tests/support/child_process.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
-extern char** environ;
+#include "platform/file.h"
+
+// Running a child is in child_process_posix.cpp; the rest is plain C++ for
+// every platform.
 
 namespace testing_support {
 namespace fs = std::filesystem;
 
-ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
-                     const ChildOptions& options) {
-  ScratchFolder capture("capture");
-  const std::string outPath = capture / "out";
-  const std::string errPath = capture / "err";
-
-  std::vector<std::string> argStrings{program};
-  argStrings.insert(argStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argStrings) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  std::map<std::string, std::string> env;
-  for (char** e = environ; *e; ++e) {
-    std::string entry(*e);
-    size_t eq = entry.find('=');
-    if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
-  }
-  for (const auto& name : options.unsetEnv) env.erase(name);
-  for (const auto& [k, v] : options.env) env[k] = v;
-  std::vector<std::string> envStrings;
-  for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
-  std::vector<char*> envp;
-  for (auto& s : envStrings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (!options.workingFolder.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, options.workingFolder.c_str());
-  }
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + program);
-
-  int status = 0;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
-  while (true) {
-    pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ChildResult result;
-  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = ReadWholeFile(outPath);
-  result.err = ReadWholeFile(errPath);
-  return result;
-}
-
 ScratchFolder::ScratchFolder(const std::string& tag) {
   static std::atomic<int> counter{0};
+  // Tests of one build run in parallel processes: the random part keeps their
+  // folders apart.
+  static const unsigned run = std::random_device{}();
   fs::path base = fs::path(RSCDC_TEST_BINARY_DIR) / "test-scratch";
   fs::create_directories(base);
-  path_ = (base / (tag + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++))).string();
+  path_ = (base / (tag + "-" + std::to_string(run) + "-" + std::to_string(counter++))).string();
   fs::remove_all(path_);
   fs::create_directories(path_);
 }
@@ -99,21 +38,22 @@ ScratchFolder::~ScratchFolder() {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(platform::FilePath(path), std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
 }
 
 void WriteWholeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(platform::FilePath(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 bool PathExists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  // A link counts, whether or not its target exists.
+  return fs::symlink_status(platform::FilePath(path), ec).type() != fs::file_type::not_found && !ec;
 }
 
 std::string BuiltProgram(const std::string& relativePath) {

@@ -6,6 +6,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <ctime>
@@ -89,11 +90,8 @@ Profile ProfileOf(TestIdentity who) {
 }
 
 time_t UtcDate(int year, int month, int day) {
-  std::tm when{};
-  when.tm_year = year - 1900;
-  when.tm_mon = month - 1;
-  when.tm_mday = day;
-  return timegm(&when);
+  const std::chrono::sys_days date{std::chrono::year{year} / month / day};
+  return static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(date.time_since_epoch()).count());
 }
 
 PKeyPtr GenerateKey(KeyKind kind) {
