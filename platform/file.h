@@ -12,8 +12,11 @@ namespace platform {
 /// `path` in the standard library's path type, for C++ streams and
 /// std::filesystem: the same file that OpenFile opens.
 std::filesystem::path FilePath(const std::string& path);
+/// The other way: a path of the standard library as UTF-8 text.
+std::string FilePathText(const std::filesystem::path& path);
 
-/// fopen with a native path and a C mode string ("rb", "wb", "ab").
+/// fopen with a native path and a C mode string ("rb", "wb", "ab"; "wbx" creates
+/// a file that must not exist yet, failing with EEXIST).
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
 /// 64-bit seek and position of a C stream.

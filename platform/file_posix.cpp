@@ -8,6 +8,8 @@ namespace platform {
 
 std::filesystem::path FilePath(const std::string& path) { return std::filesystem::path(path); }
 
+std::string FilePathText(const std::filesystem::path& path) { return path.string(); }
+
 std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
 int SeekFile(std::FILE* file, std::int64_t offset, int origin) {

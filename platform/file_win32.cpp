@@ -1,7 +1,9 @@
 #include "platform/file.h"
 
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <sys/utime.h>
 
 #include <cstring>
@@ -14,9 +16,28 @@ namespace platform {
 // in the ANSI code page.
 std::filesystem::path FilePath(const std::string& path) { return std::filesystem::path(UTF8ToUTF16(path)); }
 
+std::string FilePathText(const std::filesystem::path& path) { return UTF16ToUTF8(path.wstring()); }
+
 std::FILE* OpenFile(const std::string& path, const char* mode) {
-  const std::wstring wideMode(mode, mode + std::strlen(mode));
-  return _wfopen(UTF8ToUTF16(path).c_str(), wideMode.c_str());
+  const std::wstring wide = UTF8ToUTF16(path);
+  std::wstring wideMode;
+  bool exclusive = false;
+  for (const char* c = mode; *c != '\0'; ++c) {
+    if (*c == 'x') {
+      exclusive = true;
+    } else {
+      wideMode += static_cast<wchar_t>(*c);
+    }
+  }
+  if (!exclusive) return _wfopen(wide.c_str(), wideMode.c_str());
+  // msvcrt's fopen does not know "x": the file is created exclusively here and
+  // then given a stream (write modes only, which is all "x" is for).
+  const int descriptor = _wopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                                _S_IREAD | _S_IWRITE);
+  if (descriptor < 0) return nullptr;
+  std::FILE* file = _wfdopen(descriptor, wideMode.c_str());
+  if (file == nullptr) _close(descriptor);
+  return file;
 }
 
 int SeekFile(std::FILE* file, std::int64_t offset, int origin) { return _fseeki64(file, offset, origin); }

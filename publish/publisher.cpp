@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/file.h"
 #include "publish/publish_error.h"
 #include "publish/signing_identity.h"
 #include "verify/file_checksum.h"
@@ -45,7 +46,7 @@ std::string oneLine(const verify_exceptions::ve_base& e) {
 /// is being published or signed with.
 void checkOutputPath(const PublishOptions& options) {
   std::error_code ec;
-  const fs::file_status status = fs::status(options.outputPath, ec);
+  const fs::file_status status = fs::status(platform::FilePath(options.outputPath), ec);
   if (!fs::exists(status)) return;
   if (fs::is_directory(status)) throw PublishError(options.outputPath, "is a folder");
 
@@ -56,7 +57,7 @@ void checkOutputPath(const PublishOptions& options) {
   if (!options.trustedRootPath.empty()) inputs.push_back(options.trustedRootPath);
   if (!options.crlPath.empty()) inputs.push_back(options.crlPath);
   for (const std::string& input : inputs) {
-    if (fs::equivalent(options.outputPath, input, ec)) {
+    if (fs::equivalent(platform::FilePath(options.outputPath), platform::FilePath(input), ec)) {
       throw PublishError(options.outputPath, "is also an input (" + input + "); the manifest needs a path of its own");
     }
   }
@@ -65,17 +66,17 @@ void checkOutputPath(const PublishOptions& options) {
 /// Everything about a file that can be judged without reading it.
 file_entry describeFile(const std::string& path) {
   std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
+  const fs::file_status status = fs::status(platform::FilePath(path), ec);
   if (ec) throw PublishError(path, ec.message());
   if (!fs::is_regular_file(status)) throw PublishError(path, "not a regular file");
-  const std::uintmax_t size = fs::file_size(path, ec);
+  const std::uintmax_t size = fs::file_size(platform::FilePath(path), ec);
   if (ec) throw PublishError(path, ec.message());
   if (size > verify::kMaxEntryNumber) {
     throw PublishError(path, std::to_string(size) + " bytes; a manifest line records sizes up to " +
                                  std::to_string(verify::kMaxEntryNumber) + " bytes");
   }
 
-  const std::string baseName = fs::path(path).filename().string();
+  const std::string baseName = platform::FilePathText(platform::FilePath(path).filename());
   // rscdc reads a backslash in a name as a folder separator, so the entry would
   // name some other file.
   if (baseName.find('\\') != std::string::npos) {
@@ -92,12 +93,12 @@ file_entry describeFile(const std::string& path) {
 
 void addChecksum(const std::string& path, file_entry& entry) {
   errno = 0;
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(platform::FilePath(path), std::ios::binary);
   if (!in.is_open()) throw PublishError(path, errnoText("cannot be opened"));
   const std::string digest = verify::digest_stream(in);
   if (in.bad() || digest.empty()) throw PublishError(path, errnoText("cannot be read"));
   std::error_code ec;
-  if (fs::file_size(path, ec) != entry.number || ec) throw PublishError(path, "changed while it was being read");
+  if (fs::file_size(platform::FilePath(path), ec) != entry.number || ec) throw PublishError(path, "changed while it was being read");
   entry.checksum = verify::hex_encode(digest);
 }
 
@@ -106,16 +107,16 @@ void addChecksum(const std::string& path, file_entry& entry) {
 class PendingFile {
  public:
   explicit PendingFile(const std::string& target) : target_(target) {
-    const fs::path targetPath(target);
+    const fs::path targetPath = platform::FilePath(target);
     std::random_device random;
     for (int attempt = 0; attempt < 16 && file_ == nullptr; ++attempt) {
       char suffix[32];
       std::snprintf(suffix, sizeof suffix, ".tmp-%08x%08x", random(), random());
-      const std::string name = "." + targetPath.filename().string() + suffix;
-      path_ = (targetPath.parent_path() / name).string();
+      const std::string name = "." + platform::FilePathText(targetPath.filename()) + suffix;
+      path_ = platform::FilePathText(targetPath.parent_path() / platform::FilePath(name));
       errno = 0;
       // "x": never open a file that is already there.
-      file_ = std::fopen(path_.c_str(), "wbx");
+      file_ = platform::OpenFile(path_, "wbx");
       if (file_ == nullptr && errno != EEXIST) break;
     }
     if (file_ == nullptr) throw PublishError(target, "cannot create a file beside it: " + errnoText("unknown reason"));
@@ -124,7 +125,7 @@ class PendingFile {
     if (file_ != nullptr) std::fclose(file_);
     if (!committed_) {
       std::error_code ec;
-      fs::remove(path_, ec);
+      fs::remove(platform::FilePath(path_), ec);
     }
   }
   PendingFile(const PendingFile&) = delete;
@@ -143,7 +144,7 @@ class PendingFile {
 
   void commit() {
     std::error_code ec;
-    fs::rename(path_, target_, ec);
+    fs::rename(platform::FilePath(path_), platform::FilePath(target_), ec);
     if (ec) throw PublishError(target_, "cannot put the manifest in place: " + ec.message());
     committed_ = true;
   }
@@ -158,7 +159,7 @@ class PendingFile {
 /// Proves what is on disk, not what was meant to be written: the reader must
 /// split it and the signer certificate must confirm the signature.
 void checkWrittenLayout(const std::string& path, const std::string& expected, const std::string& outputPath) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(platform::FilePath(path), std::ios::binary);
   std::ostringstream content;
   content << in.rdbuf();
   if (!in || content.str() != expected) throw PublishError(outputPath, "the written manifest does not read back");
@@ -188,8 +189,8 @@ void checkAgainstRoot(const std::string& path, const PublishOptions& options) {
     throw PublishError(options.outputPath, "the verified manifest does not list every file");
   }
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    const fs::path folder = fs::path(options.files[i]).parent_path();
-    const std::string base = folder.empty() ? std::string() : folder.string() + "/";
+    const fs::path folder = platform::FilePath(options.files[i]).parent_path();
+    const std::string base = folder.empty() ? std::string() : platform::FilePathText(folder) + "/";
     if (entries[i].check_file(base) != 0) {
       throw PublishError(options.files[i], "does not match its manifest entry (changed while publishing?)");
     }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/file.h"
 #include "publish/publish_error.h"
 
 namespace {
@@ -32,7 +33,7 @@ std::string cryptoReason(const char* fallback) {
 
 std::string readPemFile(const std::string& path) {
   errno = 0;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(platform::OpenFile(path, "rb"), std::fclose);
   if (!file) throw PublishError(path, errno != 0 ? std::strerror(errno) : "cannot be opened");
   std::string text;
   char buffer[4096];
