@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/paths.h"
+
 namespace {
 
 platform::VersionInfo Table(const std::string& table, const std::string& version) {
@@ -32,4 +34,14 @@ TEST(ComposeBannerTest, NothingWithoutThreeNumbersOrTheFixedTable) {
   EXPECT_EQ(ComposeBanner(Table(kTable, "Build 3")), std::nullopt);
   EXPECT_EQ(ComposeBanner(Table("\\StringFileInfo\\040904b0\\", "1.0.0")), std::nullopt);
   EXPECT_EQ(ComposeBanner(platform::VersionInfo()), std::nullopt);
+}
+
+// The program's own version resource, read as PrintBanner reads it: a real
+// VERSIONINFO on Windows, the generated table elsewhere.
+TEST(ComposeBannerTest, TheRunningProgramsOwnVersionResource) {
+  std::string self;
+  ASSERT_TRUE(platform::ExecutablePath(self));
+  platform::VersionInfo info;
+  ASSERT_TRUE(platform::LoadFileVersionInfo(self, info));
+  EXPECT_EQ(ComposeBanner(info), "Corvex Rescue CD Builder v1.0.0\nCopyright (C) 2026 Corvex. All rights reserved.\n\n");
 }
