@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "pipeline/boot_options.h"
 #include "platform/console.h"
 #include "platform/mkisofs_command.h"
 
@@ -20,8 +21,11 @@ bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOut
   const std::string label = ImageLabel(version);
   const char* outputFlag = verbosity == Verbose ? "-v" : "-quiet";
 
+  const BootOptions boot = ChooseBootOptions(workingFolder, platform::FindMkisofsBootSupport());
+
   std::uint32_t exitCode = 0;
-  switch (platform::RunMkisofs(workingFolder, platform::MkisofsArguments(outputFlag, fullOutputPath, label),
+  switch (platform::RunMkisofs(workingFolder,
+                               platform::MkisofsArguments(outputFlag, fullOutputPath, label, boot.arguments),
                                exitCode)) {
     case platform::MkisofsRun::NotStarted:
       platform::PrintErr("Failed to launch mkisofs\n");
@@ -30,8 +34,10 @@ bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOut
       exitCode = kUnreadableExitCode;
       break;
     case platform::MkisofsRun::Exited:
-      if (exitCode == 0) return true;
-      break;
+      if (exitCode != 0) break;
+      // Only an image that was made has boot ways to tell of.
+      if (verbosity == Verbose) platform::PrintOut("Boot: %s\n", boot.ways.c_str());
+      return true;
   }
   platform::PrintErr("mkisofs failed with exit code %lu\n", static_cast<unsigned long>(exitCode));
   return false;
