@@ -243,7 +243,11 @@ TEST_F(RunBuildTest, VerboseProgressLinesAreBlankedBeforeEachNextMessage) {
     }
     start = end + 1;
   }
-  EXPECT_EQ(messages, NormalLines("out.iso"));
+  // Verbose mastering also names the boot ways of the image made.
+  std::string expected = NormalLines("out.iso");
+  const std::string mastering = "Creating the ISO image: out.iso...\n";
+  expected.insert(expected.find(mastering) + mastering.size(), "Boot: BIOS CD, BIOS USB, UEFI CD, UEFI USB\n");
+  EXPECT_EQ(messages, expected);
   EXPECT_GT(drawn, 0);
   // One progress reporter each: the two downloads, their two manifests, the
   // unpacking, the decompression, the version scan and the identities download.
@@ -494,7 +498,8 @@ TEST_F(RunBuildTest, EveryOtherFailureIsReportedOnceByTheStepThatFails) {
        "Could not determine the virus data version\n", "Determining virus data version...\n"},
       {"distribution without slax/rootcopy/", {.rootCopy = false}, nullptr,
        "Decompression failed: No such file or directory\n", "Unpacking Corvex Anti-Virus for Linux...\n"},
-      {"distribution without a boot image", {.bootFile = false}, nullptr,
+      // BIOS only, as the reference mastering has no further boot options.
+      {"distribution without a boot image", {.bootFile = false, .uefiAndDisk = false}, nullptr,
        MasteringWithoutBootImage().err + "mkisofs failed with exit code " +
            std::to_string(MasteringWithoutBootImage().exitCode) + "\n",
        "Creating the ISO image: out.iso...\n", nullptr, false},

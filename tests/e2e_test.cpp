@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <regex>
 #include <thread>
 
 #include "tests/support/child_process.h"
@@ -35,7 +36,8 @@ const std::string kBanner = "Corvex Rescue CD Builder v1.0.0\nCopyright (C) 2026
 const std::string kLockFile = "CorvexBootableAvTempFolder.lock";
 const std::string kChecksumWrong = "Error: File checksum is incorrect.\n";
 
-std::string StepLines(const std::string& outputAsTyped, const std::string& identitiesStep = "") {
+std::string StepLines(const std::string& outputAsTyped, const std::string& identitiesStep = "",
+                      const std::string& bootWays = "") {
   return "Downloading Linux distribution from Corvex...\n"
          "Downloading the manifest file...\n"
          "Integrity of the Linux distribution successfully verified.\n"
@@ -46,8 +48,7 @@ std::string StepLines(const std::string& outputAsTyped, const std::string& ident
          "Unpacking Corvex Anti-Virus for Linux...\n"
          "Determining virus data version...\n"
          "Downloading latest identities for virus data 4.42...\n" +
-         identitiesStep + "Creating the ISO image: " + outputAsTyped +
-         "...\n"
+         identitiesStep + "Creating the ISO image: " + outputAsTyped + "...\n" + bootWays +
          "Removing temporary files...\n"
          "ISO image successfully created\n";
 }
@@ -163,7 +164,8 @@ TEST_F(EndToEndTest, VerboseRunShowsTheSameStepsBetweenProgressLines) {
   ChildResult r = Run({"-v", "out.iso"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_NE(r.out.find('\r'), std::string::npos);
-  EXPECT_EQ(WithoutProgressLines(r.out), kBanner + StepLines("out.iso"));
+  EXPECT_EQ(WithoutProgressLines(r.out),
+            kBanner + StepLines("out.iso", "", "Boot: BIOS CD, BIOS USB, UEFI CD, UEFI USB\n"));
   ExpectTempFolderClean();
   EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
 }
@@ -235,22 +237,45 @@ namespace {
 class BootTest : public DemoHostTest {};
 }  // namespace
 
-TEST_F(BootTest, TheImageBootsAndListsPackageAndIdentities) {
+TEST_F(BootTest, TheImageBootsFromCdAndDiskWithBiosAndUefi) {
   Serve(DemoMirror());
   ChildResult built = Run({"-q", "out.iso"});
   ASSERT_EQ(built.exitStatus, 0) << built.err;
 
-  ChildOptions options;
-  options.timeoutSeconds = 180;
-  ChildResult boot = RunChild(std::string(RSCDC_TEST_SOURCE_DIR) + "/demo/boot-iso",
-                              {"--timeout", "120", "--volume-id", "RSCD 4.42", Output(),
-                               "linux.intel.libc6.glibc.2.2.tar", "442_ides.zip"},
-                              options);
-  EXPECT_EQ(boot.exitStatus, 0) << boot.out << boot.err;
-  const std::size_t serial = boot.out.find("----- serial output");
-  ASSERT_NE(serial, std::string::npos) << boot.out;
-  EXPECT_NE(boot.out.find("linux.intel.libc6.glibc.2.2.tar", serial), std::string::npos) << boot.out;
-  EXPECT_NE(boot.out.find("442_ides.zip", serial), std::string::npos) << boot.out;
+  // OVMF also boots the El Torito entry from a disk, so only the partition
+  // tables show that firmware reading them, as on a USB stick, finds the EFI
+  // image.
+  ChildResult area = RunChild(FindOnPath("xorriso"), {"-indev", Output(), "-report_system_area", "plain"});
+  EXPECT_TRUE(std::regex_search(area.out, std::regex("\nGPT partition path *: *[0-9]+ +/boot/grub/efi.img\n")))
+      << area.out;
+
+  struct Row {
+    const char* firmware;
+    const char* drive;
+    const char* loaderSays;  // the boot loader's own line: proof of which one ran
+  };
+  const Row rows[] = {
+      {"bios", "cd", "ISOLINUX"},
+      {"bios", "disk", "ISOLINUX"},
+      {"uefi", "cd", "CorvexLive UEFI boot"},
+      {"uefi", "disk", "CorvexLive UEFI boot"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.firmware) + " " + row.drive);
+    ChildOptions options;
+    options.timeoutSeconds = 180;
+    ChildResult boot = RunChild(std::string(RSCDC_TEST_SOURCE_DIR) + "/demo/boot-iso",
+                                {"--timeout", "120", "--firmware", row.firmware, "--drive", row.drive, "--volume-id",
+                                 "RSCD 4.42", Output(), row.loaderSays, "linux.intel.libc6.glibc.2.2.tar",
+                                 "442_ides.zip"},
+                                options);
+    EXPECT_EQ(boot.exitStatus, 0) << boot.out << boot.err;
+    const std::size_t serial = boot.out.find("----- serial output");
+    ASSERT_NE(serial, std::string::npos) << boot.out;
+    for (const char* text : {row.loaderSays, "linux.intel.libc6.glibc.2.2.tar", "442_ides.zip"}) {
+      EXPECT_NE(boot.out.find(text, serial), std::string::npos) << text << "\n" << boot.out;
+    }
+  }
 }
 
 namespace {
