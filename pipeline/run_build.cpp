@@ -13,10 +13,12 @@
 #include "net/verified_fetch.h"
 #include "pipeline/download_locations.h"
 #include "pipeline/iso_master.h"
+#include "pipeline/source_date.h"
 #include "pipeline/working_folder.h"
 #include "platform/console.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
+#include "platform/tree_times.h"
 
 namespace {
 
@@ -191,6 +193,14 @@ bool RunBuild(const std::string& outputPath, const std::optional<std::string>& d
   }
 
   run.Step("Creating the ISO image: %s...\n", outputPath.c_str());
+  // The same mirror then gives the same image bytes: nothing made by this run
+  // may carry a later time (the distribution's own older times stay).
+  if (const std::optional<std::int64_t> epoch = SourceDateEpoch()) {
+    if (!platform::ClampTreeTimes(workingFolder, *epoch)) {
+      platform::PrintErr("Failed to set the file times in %s: %s\n", workingFolder.c_str(), LastErrorText().c_str());
+      return run.Abort();
+    }
+  }
   if (!MasterIsoImage(workingFolder, fullOutputPath, version, verbosity)) return run.Abort();
 
   run.Step("Removing temporary files...\n");

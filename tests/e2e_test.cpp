@@ -233,6 +233,25 @@ TEST_F(EndToEndTest, NoMirrorRunningFails) {
   ExpectTempFolderClean();
 }
 
+TEST_F(EndToEndTest, SourceDateEpochMakesTheSameImageFromTheSameMirror) {
+  Serve(DemoMirror());
+  auto build = [this](const std::string& epoch, const std::string& name) {
+    ChildOptions options = Options();
+    options.env["SOURCE_DATE_EPOCH"] = epoch;
+    ChildResult r = RunChild(BuiltProgram("cli/rscdc"), {"-q", name}, options);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    ChildResult sum = RunChild(FindOnPath("sha256sum"), {Output(name)});
+    EXPECT_EQ(sum.exitStatus, 0) << sum.err;
+    return sum.out.substr(0, 64);
+  };
+  // Later than the distribution's own times, earlier than this run's.
+  const std::string first = build("1700000000", "first.iso");
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  EXPECT_EQ(build("1700000000", "again.iso"), first);
+  EXPECT_NE(build("1700000001", "other.iso"), first);
+  ExpectTempFolderClean();
+}
+
 namespace {
 class BootTest : public DemoHostTest {};
 }  // namespace
