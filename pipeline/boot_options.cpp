@@ -56,8 +56,10 @@ BootOptions ChooseBootOptions(const std::string& workingFolder, platform::Mkisof
   }
   if (!efiImage.empty()) {
     // Everything after -eltorito-alt-boot belongs to the new entry.
-    options.arguments.insert(options.arguments.end(),
-                             {{"-eltorito-alt-boot", false}, {"-e", false}, {efiImage, true}, {"-no-emul-boot", false}});
+    options.arguments.insert(options.arguments.end(), {{"-eltorito-alt-boot", false},
+                                                       {"-e", false},
+                                                       {efiImage, true},
+                                                       {"-no-emul-boot", false}});
     options.ways += ", UEFI CD";
   }
   if (hybridMbr && !efiImage.empty()) {
