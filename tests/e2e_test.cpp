@@ -1,7 +1,8 @@
 // The real rscdc program against the demo mirror on its built-in download host
-// (127.0.0.1:8711): console streams, exit status and the image it leaves; the
-// image booted in QEMU; whole runs under valgrind. The tests of this file take
-// the port in turn (CTest resource lock "port-8711").
+// (127.0.0.1:8711): console streams, exit status and the image it leaves, the
+// same image bytes under one SOURCE_DATE_EPOCH; the image booted in QEMU four
+// ways; whole runs under valgrind. The tests of this file take the port in
+// turn (CTest resource lock "port-8711").
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
