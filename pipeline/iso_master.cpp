@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/console.h"
+#include "platform/interrupt.h"
 #include "platform/mkisofs_command.h"
 
 namespace {
@@ -20,9 +21,15 @@ bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOut
   const std::string label = ImageLabel(version);
   const char* outputFlag = verbosity == Verbose ? "-v" : "-quiet";
 
+  // Even with "-quiet" the program greets on standard error; a quiet run
+  // keeps that to itself unless it explains a failure.
+  std::string heldOutput;
+  std::string* const captured = verbosity == Quiet ? &heldOutput : nullptr;
   std::uint32_t exitCode = 0;
-  switch (platform::RunMkisofs(workingFolder, platform::MkisofsArguments(outputFlag, fullOutputPath, label),
-                               exitCode)) {
+  const platform::MkisofsRun run = platform::RunMkisofs(
+      workingFolder, platform::MkisofsArguments(outputFlag, fullOutputPath, label), exitCode, captured);
+  if (platform::InterruptRequested()) return false;
+  switch (run) {
     case platform::MkisofsRun::NotStarted:
       platform::PrintErr("Failed to launch mkisofs\n");
       return false;
@@ -33,6 +40,7 @@ bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOut
       if (exitCode == 0) return true;
       break;
   }
+  if (!heldOutput.empty()) platform::PrintErr("%s", heldOutput.c_str());
   platform::PrintErr("mkisofs failed with exit code %lu\n", static_cast<unsigned long>(exitCode));
   return false;
 }
