@@ -4,6 +4,7 @@
 
 #include "pipeline/boot_options.h"
 #include "platform/console.h"
+#include "platform/interrupt.h"
 #include "platform/mkisofs_command.h"
 
 namespace {
@@ -23,10 +24,16 @@ bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOut
 
   const BootOptions boot = ChooseBootOptions(workingFolder, platform::FindMkisofsBootSupport());
 
+  // Even with "-quiet" the program greets on standard error; a quiet run
+  // keeps that to itself unless it explains a failure.
+  std::string heldOutput;
+  std::string* const captured = verbosity == Quiet ? &heldOutput : nullptr;
   std::uint32_t exitCode = 0;
-  switch (platform::RunMkisofs(workingFolder,
-                               platform::MkisofsArguments(outputFlag, fullOutputPath, label, boot.arguments),
-                               exitCode)) {
+  const platform::MkisofsRun run = platform::RunMkisofs(
+      workingFolder, platform::MkisofsArguments(outputFlag, fullOutputPath, label, boot.arguments), exitCode,
+      captured);
+  if (platform::InterruptRequested()) return false;
+  switch (run) {
     case platform::MkisofsRun::NotStarted:
       platform::PrintErr("Failed to launch mkisofs\n");
       return false;
@@ -39,6 +46,7 @@ bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOut
       if (verbosity == Verbose) platform::PrintOut("Boot: %s\n", boot.ways.c_str());
       return true;
   }
+  if (!heldOutput.empty()) platform::PrintErr("%s", heldOutput.c_str());
   platform::PrintErr("mkisofs failed with exit code %lu\n", static_cast<unsigned long>(exitCode));
   return false;
 }

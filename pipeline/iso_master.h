@@ -23,6 +23,8 @@ inline constexpr std::uint32_t kUnreadableExitCode = 0xFFFFFFFFu;
 /// with 0. Otherwise prints one line on standard error:
 /// "Failed to launch mkisofs" when it could not be started, or "mkisofs failed
 /// with exit code %lu" with its exit code, kSignalExitBase plus the signal
-/// number when a signal ended it, or kUnreadableExitCode.
+/// number when a signal ended it, or kUnreadableExitCode. At Quiet the
+/// program's own output is held back and shown only before that failure line.
+/// When an interrupt was requested, the run stops and nothing is printed.
 bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOutputPath, VirusDataVersion version,
                     Verbosity verbosity);

@@ -57,12 +57,13 @@ enum class MkisofsRun {
 };
 
 /// Starts the platform's mastering program with `arguments` in `workingFolder`,
-/// sharing the tool's standard handles and environment (standard output is
-/// flushed first), and waits for it without a time limit. On POSIX the program
+/// sharing the tool's environment and, unless `capturedOutput` takes the
+/// program's output instead, its standard handles (standard output is flushed
+/// first), and waits for it without a time limit. On POSIX the program
 /// is the first of xorrisofs, mkisofs and genisoimage found on PATH, since the
 /// distribution's Windows program cannot run there; a child ended by a signal
 /// exits with kSignalExitBase plus the signal number.
 MkisofsRun RunMkisofs(const std::string& workingFolder, const std::vector<CommandArgument>& arguments,
-                      std::uint32_t& exitCode);
+                      std::uint32_t& exitCode, std::string* capturedOutput = nullptr);
 
 }  // namespace platform

@@ -43,7 +43,7 @@ MkisofsBootSupport FindMkisofsBootSupport() {
 }
 
 MkisofsRun RunMkisofs(const std::string& workingFolder, const std::vector<CommandArgument>& arguments,
-                      std::uint32_t& exitCode) {
+                      std::uint32_t& exitCode, std::string* capturedOutput) {
   const std::string program = FindMkisofs();
   if (program.empty()) {
     SetLastError(ENOENT);
@@ -53,7 +53,7 @@ MkisofsRun RunMkisofs(const std::string& workingFolder, const std::vector<Comman
   // from it.
   std::vector<std::string> argv{program};
   for (const CommandArgument& argument : arguments) argv.push_back(argument.text);
-  if (RunProcess(program, argv, workingFolder, exitCode)) return MkisofsRun::Exited;
+  if (RunProcess(program, argv, workingFolder, exitCode, capturedOutput)) return MkisofsRun::Exited;
   // posix_spawn never fails with ECHILD; waitpid on a started child fails with
   // nothing else (the child was reaped elsewhere, e.g. SIGCHLD is ignored).
   return GetLastError() == ECHILD ? MkisofsRun::ExitCodeUnreadable : MkisofsRun::NotStarted;
