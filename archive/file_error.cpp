@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/output_file.h"
+
 std::string FileErrorText(int errorNumber) {
   switch (errorNumber) {
     case ARCHIVE_CORRUPT:
@@ -11,6 +13,8 @@ std::string FileErrorText(int errorNumber) {
       return "The archive is truncated";
     case ARCHIVE_UNSUPPORTED:
       return "The archive contains unsupported features";
+    case platform::kFileNotRegular:
+      return "Not a regular file";
     default:
       return std::strerror(errorNumber);
   }

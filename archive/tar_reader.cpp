@@ -8,6 +8,7 @@
 
 #include "archive/file_error.h"
 #include "platform/file.h"
+#include "platform/interrupt.h"
 
 namespace {
 
@@ -151,6 +152,7 @@ bool Reader::Run() {
   // counts as complete, just as a seek past the end of the file would succeed.
   unsigned char header[kBlockSize];
   for (;;) {
+    if (platform::InterruptRequested()) return Fail(static_cast<int>(platform::kErrorInterrupted));
     ReportProgress();
     const std::size_t got = std::fread(header, 1, kBlockSize, archive_);
     if (got < kRecordSize && std::ferror(archive_)) return FailRead(ARCHIVE_TRUNCATED);
@@ -191,8 +193,9 @@ bool Reader::HandleEntry(const unsigned char* header, std::uint32_t size) {
   if (place == Place::kOutside) return Fail(ARCHIVE_UNSUPPORTED);
   const std::string path = *context_.targetFolder + "/" + name;
   if (isFile) {
-    // A file named "" or "./" would have to replace the target folder itself.
-    if (place == Place::kTargetItself) return Fail(ARCHIVE_UNSUPPORTED);
+    // A file named "" or "./" would have to replace the target folder itself,
+    // and one that names the archive would truncate it under the reader.
+    if (place == Place::kTargetItself || platform::IsSameFile(archive_, path)) return Fail(ARCHIVE_UNSUPPORTED);
     return ExtractFile(path, size, mtime);
   }
   return MakeDirectory(path, size);
@@ -210,6 +213,10 @@ bool Reader::ExtractFile(const std::string& path, std::uint32_t size, std::uint3
   std::setvbuf(out, nullptr, _IONBF, 0);
   std::uint32_t remaining = size;
   while (remaining > 0) {
+    if (platform::InterruptRequested()) {
+      std::fclose(out);
+      return Fail(static_cast<int>(platform::kErrorInterrupted));
+    }
     ReportProgress();
     const std::size_t n = remaining < kChunkSize ? remaining : kChunkSize;
     const std::size_t got = std::fread(chunk_.get(), 1, n, archive_);

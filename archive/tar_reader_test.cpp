@@ -409,6 +409,22 @@ TEST_F(UntarExtractTest, NamesLeadingOutsideAreRefusedBeforeAnythingIsWritten) {
   }
 }
 
+TEST_F(UntarExtractTest, AnEntryNamingTheArchiveItselfIsRefused) {
+  // The archive lies in the folder it is unpacked into, as a downloaded one
+  // does: writing that entry would truncate it under the reader.
+  const std::string archive = TarFileEntry("first", "1") + TarFileEntry("./self.tar", std::string(3000, 's')) +
+                              TarFileEntry("after", "2") + TarEnd();
+  WriteWholeFile(In("self.tar"), archive);
+  UntarContext context;
+  context.targetFolder = target_;
+  context.archive = platform::OpenFile(In("self.tar"), "rb");
+  ASSERT_NE(context.archive, nullptr);
+  EXPECT_FALSE(Untar(context, nullptr, nullptr));
+  EXPECT_EQ(errno, ARCHIVE_UNSUPPORTED);
+  EXPECT_EQ(ReadWholeFile(In("self.tar")), archive);
+  EXPECT_EQ(TargetListing(), (std::vector<std::string>{"first", "self.tar"}));
+}
+
 TEST_F(UntarExtractTest, NamesThatOnlyLookOddStayInside) {
   // "..." and "..x" are ordinary names; "." components and a directory that
   // stands for the target itself (as `tar -C dir .` writes "./") are harmless.

@@ -7,6 +7,7 @@
 
 #include "archive/file_error.h"
 #include "platform/file.h"
+#include "platform/interrupt.h"
 
 namespace {
 
@@ -317,6 +318,10 @@ bool DecompressFile(const std::string& destinationPath, IFileProgressCallback* p
         ZReader::Close(reader);
         return true;
       }
+      break;
+    }
+    if (platform::InterruptRequested()) {
+      errno = static_cast<int>(platform::kErrorInterrupted);
       break;
     }
     if (std::fwrite(block.get(), 1, count, destination) != count) break;

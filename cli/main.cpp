@@ -8,6 +8,8 @@
 #include "pipeline/run_build.h"
 #include "platform/arguments.h"
 #include "platform/console.h"
+#include "platform/interrupt.h"
+#include "platform/standard_handles.h"
 
 namespace {
 
@@ -23,7 +25,15 @@ int Run(int argc, char** argv) {
   }
   if (options.verbosity != Quiet) PrintBanner();
   try {
-    return RunBuild(options.outputPath, options.distributionUrl, options.verbosity) ? 0 : 1;
+    if (RunBuild(options.outputPath, options.distributionUrl, options.verbosity)) return 0;
+    // The build has cleaned up after itself and released its lock; what is left
+    // is to end as the interrupt would have ended us.
+    if (platform::InterruptRequested()) {
+      platform::PrintErr("Interrupted\n");
+      platform::FlushOut();
+      platform::EndByInterrupt();
+    }
+    return 1;
   } catch (const std::bad_alloc&) {
     platform::PrintErr("Exception: code 0x%08x\n", kOutOfMemoryCode);
   } catch (...) {
@@ -35,6 +45,8 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::OpenMissingStandardHandles();
+  platform::CatchInterrupts();
   int status = Run(argc, argv);
   platform::FlushOut();
   return status;

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "net/error_text.h"
+#include "platform/interrupt.h"
 #include "platform/last_error.h"
 #include "platform/output_file.h"
 
@@ -173,7 +174,7 @@ class Transfer {
 
  private:
   using Clock = std::chrono::steady_clock;
-  enum class Stop { None, Status, File, Stalled, Exception };
+  enum class Stop { None, Status, File, Stalled, Exception, Interrupted };
 
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
@@ -318,9 +319,13 @@ std::size_t Transfer::OnBody(char* data, std::size_t size, std::size_t count, vo
 }
 
 // Called about once a second even when nothing arrives, which is what makes
-// the stall time-out work.
+// the stall time-out work and lets an interrupt request end the transfer.
 int Transfer::OnTick(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   auto& t = *static_cast<Transfer*>(self);
+  if (platform::InterruptRequested()) {
+    t.stop_ = Stop::Interrupted;
+    return 1;
+  }
   if (t.stallTimeout_.count() > 0 && Clock::now() - t.lastActivity_ >= t.stallTimeout_) {
     t.stop_ = Stop::Stalled;
     return 1;
@@ -367,6 +372,12 @@ bool Transfer::Finish(CURLcode result, std::uint32_t& code) {
   if (stop_ == Stop::Exception) return false;
   if (result == CURLE_OK) {
     if (IsHttp()) {
+      // The connection closed inside the header block: whatever the status
+      // line said, no answer arrived.
+      if (!answerComplete_) {
+        code = ERROR_INTERNET_CONNECTION_ABORTED;
+        return false;
+      }
       long status = 0;
       curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
       // A non-200 answer with an empty body never reached OnBody.
@@ -403,6 +414,8 @@ std::uint32_t Transfer::FailureCode(CURLcode result) const {
       return fileError_;
     case Stop::Stalled:
       return ERROR_INTERNET_TIMEOUT;
+    case Stop::Interrupted:
+      return platform::kErrorInterrupted;
     default:
       break;
   }
@@ -418,6 +431,9 @@ std::uint32_t Transfer::FailureCode(CURLcode result) const {
     if (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_WEIRD_SERVER_REPLY) {
       return ERROR_INTERNET_CANNOT_CONNECT;
     }
+    // A header block past the transfer library's limits is reported as if
+    // memory had run out; it is an answer that cannot be read.
+    if (result == CURLE_OUT_OF_MEMORY && !answerComplete_) return ERROR_INTERNET_CANNOT_CONNECT;
   }
   return TransferErrorCode(result);
 }
@@ -438,10 +454,11 @@ bool RunDownload(IFileProgressCallback* progress, const std::string& url, const 
     return false;
   }
   // A missing or unreadable local file, or a folder, is named by the file
-  // system more clearly than by the transfer library.
+  // system more clearly than by the transfer library. A pipe or a device could
+  // keep the transfer waiting or writing for ever.
   std::string localPath;
   if (LocalPathOf(url, localPath) && !platform::IsReadableFile(localPath)) {
-    code = static_cast<std::uint32_t>(errno);
+    code = errno == platform::kFileNotRegular ? platform::kErrorNotRegularFile : static_cast<std::uint32_t>(errno);
     return false;
   }
   std::array<unsigned char, kBlockSize> buffer;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -228,7 +229,12 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"PartialContent", HttpReply::Status(206, "part"), 12029},
         StatusCase{"RedirectWithoutLocation", HttpReply::Status(302, "moved somewhere"), 12029},
         StatusCase{"GarbageStatusLine", Raw("HTTX/1.1 200 OK\r\n\r\nbody"), 12029},
-        StatusCase{"NonNumericStatus", Raw("HTTP/1.1 abc OK\r\nContent-Length: 2\r\n\r\nxx"), 12029}),
+        StatusCase{"NonNumericStatus", Raw("HTTP/1.1 abc OK\r\nContent-Length: 2\r\n\r\nxx"), 12029},
+        // Cut off before the header block ended: no answer, however good it began.
+        StatusCase{"StatusLineOnly", Raw("HTTP/1.1 200 OK\r\n"), 12030},
+        StatusCase{"CutInsideAHeader", Raw("HTTP/1.1 200 OK\r\nContent-Le"), 12030},
+        StatusCase{"OversizedHeader", Raw("HTTP/1.1 200 OK\r\nX-Filler: " + std::string(2 << 20, 'a') + "\r\n\r\nx"),
+                   12029}),
     [](const testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });
 
 TEST_F(HttpDownloadTest, RedirectsAreFollowedToTheFinalAnswer) {
@@ -545,7 +551,7 @@ TEST_F(FileUrlTest, EmptyLocalFileGivesEmptyFile) {
   EXPECT_TRUE(progress_.calls.empty());
 }
 
-TEST_F(FileUrlTest, MissingOrFolderSourceIsNamed) {
+TEST_F(FileUrlTest, MissingFolderOrSpecialSourceIsRefused) {
   WriteWholeFile(folder_ / "out.bin", "older");
   Outcome outcome = Download(&progress_, FileUrl(folder_ / "absent.tar"), folder_ / "out.bin");
   EXPECT_FALSE(outcome.ok);
@@ -553,6 +559,14 @@ TEST_F(FileUrlTest, MissingOrFolderSourceIsNamed) {
   outcome = Download(&progress_, FileUrl(folder_.path() + "/"), folder_ / "out.bin");
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(outcome.code, static_cast<std::uint32_t>(EISDIR)) << ErrorCodeText(outcome.code);
+  // A pipe would wait for a writer for ever, a device could fill the disk.
+  ASSERT_EQ(mkfifo((folder_ / "fifo").c_str(), 0600), 0);
+  for (const std::string& source : {folder_ / "fifo", std::string("/dev/zero")}) {
+    SCOPED_TRACE(source);
+    outcome = Download(&progress_, FileUrl(source), folder_ / "out.bin");
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(ErrorCodeText(outcome.code), "Not a regular file");
+  }
   EXPECT_EQ(ReadWholeFile(folder_ / "out.bin"), "older");
 }
 

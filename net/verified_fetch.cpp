@@ -7,6 +7,7 @@
 #include "net/trust_material.h"
 #include "platform/console.h"
 #include "platform/file.h"
+#include "platform/interrupt.h"
 #include "platform/last_error.h"
 #include "verify/verify_exceptions.h"
 #include "verify/version_tool.h"
@@ -31,7 +32,8 @@ bool VerifyDownload(const std::string& manifestUrl, const std::string& workingFo
     downloadError = platform::GetLastError();
   }
   if (!downloaded) {
-    platform::PrintErr("Download failed: %s\n", ErrorCodeText(downloadError).c_str());
+    // A download that gave way to an interrupt request is no failure to report.
+    if (!platform::InterruptRequested()) platform::PrintErr("Download failed: %s\n", ErrorCodeText(downloadError).c_str());
     return false;
   }
 

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "pipeline/boot_options.h"
 #include "platform/console.h"
+#include "platform/interrupt.h"
 #include "platform/mkisofs_command.h"
 
 namespace {
@@ -20,9 +22,18 @@ bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOut
   const std::string label = ImageLabel(version);
   const char* outputFlag = verbosity == Verbose ? "-v" : "-quiet";
 
+  const BootOptions boot = ChooseBootOptions(workingFolder, platform::FindMkisofsBootSupport());
+
+  // Even with "-quiet" the program greets on standard error; a quiet run
+  // keeps that to itself unless it explains a failure.
+  std::string heldOutput;
+  std::string* const captured = verbosity == Quiet ? &heldOutput : nullptr;
   std::uint32_t exitCode = 0;
-  switch (platform::RunMkisofs(workingFolder, platform::MkisofsArguments(outputFlag, fullOutputPath, label),
-                               exitCode)) {
+  const platform::MkisofsRun run = platform::RunMkisofs(
+      workingFolder, platform::MkisofsArguments(outputFlag, fullOutputPath, label, boot.arguments), exitCode,
+      captured);
+  if (platform::InterruptRequested()) return false;
+  switch (run) {
     case platform::MkisofsRun::NotStarted:
       platform::PrintErr("Failed to launch mkisofs\n");
       return false;
@@ -30,9 +41,12 @@ bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOut
       exitCode = kUnreadableExitCode;
       break;
     case platform::MkisofsRun::Exited:
-      if (exitCode == 0) return true;
-      break;
+      if (exitCode != 0) break;
+      // Only an image that was made has boot ways to tell of.
+      if (verbosity == Verbose) platform::PrintOut("Boot: %s\n", boot.ways.c_str());
+      return true;
   }
+  if (!heldOutput.empty()) platform::PrintErr("%s", heldOutput.c_str());
   platform::PrintErr("mkisofs failed with exit code %lu\n", static_cast<unsigned long>(exitCode));
   return false;
 }

@@ -16,10 +16,15 @@ inline constexpr std::uint32_t kUnreadableExitCode = 0xFFFFFFFFu;
 
 /// Masters the image at `fullOutputPath` (absolute: the program runs in the
 /// working folder) from everything in `workingFolder`, labelled "RSCD %d.%d"
-/// after `version`; the program is verbose only at Verbose. True when it ran
-/// and exited with 0. Otherwise prints one line on standard error:
+/// after `version`; the program is verbose only at Verbose. The image also
+/// boots from disks and by UEFI as far as the distribution's files and the
+/// program allow (ChooseBootOptions); after a successful Verbose run a line
+/// "Boot: ..." names the ways it boots. True when the program ran and exited
+/// with 0. Otherwise prints one line on standard error:
 /// "Failed to launch mkisofs" when it could not be started, or "mkisofs failed
 /// with exit code %lu" with its exit code, kSignalExitBase plus the signal
-/// number when a signal ended it, or kUnreadableExitCode.
+/// number when a signal ended it, or kUnreadableExitCode. At Quiet the
+/// program's own output is held back and shown only before that failure line.
+/// When an interrupt was requested, the run stops and nothing is printed.
 bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOutputPath, VirusDataVersion version,
                     Verbosity verbosity);

@@ -13,10 +13,14 @@
 #include "net/verified_fetch.h"
 #include "pipeline/download_locations.h"
 #include "pipeline/iso_master.h"
+#include "pipeline/source_date.h"
 #include "pipeline/working_folder.h"
 #include "platform/console.h"
 #include "platform/file.h"
+#include "platform/interrupt.h"
 #include "platform/last_error.h"
+#include "platform/paths.h"
+#include "platform/tree_times.h"
 
 namespace {
 
@@ -30,7 +34,23 @@ class BuildRun {
     if (verbosity_ != Quiet) platform::PrintOut(format, args...);
   }
 
-  /// Ends the run after a reported failure: the working folder goes, if made.
+  /// Begins the next step with its message; false instead when an interrupt
+  /// was requested, since the run is to stop where it is.
+  template <typename... Args>
+  bool Next(const char* format, Args... args) const {
+    if (platform::InterruptRequested()) return false;
+    Step(format, args...);
+    return true;
+  }
+
+  /// Reports a failed step, unless the failure is only the step giving way to
+  /// an interrupt request: the program's entry says that in a line of its own.
+  template <typename... Args>
+  void Report(const char* format, Args... args) const {
+    if (!platform::InterruptRequested()) platform::PrintErr(format, args...);
+  }
+
+  /// Ends the run after a failure: the working folder goes, if made.
   bool Abort() const {
     if (!workingFolder_.empty()) RemoveFolderTree(workingFolder_);
     return false;
@@ -50,7 +70,7 @@ class BuildRun {
   bool DownloadRequired(const std::string& url, const std::string& destination) const {
     std::uint32_t error = 0;
     if (Download(url, destination, error)) return true;
-    platform::PrintErr("Download failed: %s\n", ErrorCodeText(error).c_str());
+    Report("Download failed: %s\n", ErrorCodeText(error).c_str());
     return false;
   }
 
@@ -58,7 +78,7 @@ class BuildRun {
   /// more proof. The proof reports its own failures.
   bool DownloadVerified(const std::string& manifestUrl, const std::string& url, const std::string& fileName) const {
     if (Prove(manifestUrl, fileName)) return true;
-    Step("Retrying the download...\n");
+    if (!Next("Retrying the download...\n")) return false;
     if (!DownloadRequired(url, workingFolder_ + "/" + fileName)) return false;
     return Prove(manifestUrl, fileName);
   }
@@ -119,15 +139,24 @@ bool RunBuild(const std::string& outputPath, const std::optional<std::string>& d
   }
   run.SetWorkingFolder(workingFolder);
 
-  if (!ProbeOutputFile(fullOutputPath)) {
+  // Writing goes through a link at the output path, as for any program that
+  // writes a file; messages keep the path as typed.
+  std::string imagePath;
+  if (!platform::ResolveLinks(fullOutputPath, imagePath)) {
+    platform::PrintErr("Cannot open the output file %s: %s\n", fullOutputPath.c_str(), LastErrorText().c_str());
+    return run.Abort();
+  }
+  if (!ProbeOutputFile(imagePath)) {
     platform::PrintErr("Cannot open the output file %s: %s\n", fullOutputPath.c_str(), FileErrorText().c_str());
     return run.Abort();
   }
 
   // The distribution.
   const std::string distributionPath = workingFolder + "/" + kDistributionFileName;
-  run.Step("Downloading Linux distribution from %s...\n", distributionUrl ? distributionUrl->c_str() : "Corvex");
-  if (!run.DownloadRequired(sourceUrl, distributionPath)) return run.Abort();
+  if (!run.Next("Downloading Linux distribution from %s...\n", distributionUrl ? distributionUrl->c_str() : "Corvex") ||
+      !run.DownloadRequired(sourceUrl, distributionPath)) {
+    return run.Abort();
+  }
   if (!distributionUrl) {
     if (!run.DownloadVerified(DistributionManifestUrl(settings), sourceUrl, kDistributionFileName)) {
       return run.Abort();
@@ -135,18 +164,19 @@ bool RunBuild(const std::string& outputPath, const std::optional<std::string>& d
     run.Step("Integrity of the Linux distribution successfully verified.\n");
   }
 
-  run.Step("Unpacking Linux distribution...\n");
+  if (!run.Next("Unpacking Linux distribution...\n")) return run.Abort();
   if (!run.UntarFile(distributionPath, workingFolder, nullptr)) {
-    platform::PrintErr("Failed to unpack the Linux distribution to %s: %s\n", workingFolder.c_str(),
-                       FileErrorText().c_str());
+    run.Report("Failed to unpack the Linux distribution to %s: %s\n", workingFolder.c_str(), FileErrorText().c_str());
     return run.Abort();
   }
   platform::DeleteFile(distributionPath);
 
   // The anti-virus package.
   const std::string packagePath = workingFolder + "/" + kPackageFileName;
-  run.Step("Downloading Corvex Anti-Virus for Linux...\n");
-  if (!run.DownloadRequired(PackageUrl(settings), packagePath)) return run.Abort();
+  if (!run.Next("Downloading Corvex Anti-Virus for Linux...\n") ||
+      !run.DownloadRequired(PackageUrl(settings), packagePath)) {
+    return run.Abort();
+  }
   if (!run.DownloadVerified(PackageManifestUrl(settings), PackageUrl(settings), kPackageFileName)) {
     return run.Abort();
   }
@@ -154,22 +184,22 @@ bool RunBuild(const std::string& outputPath, const std::optional<std::string>& d
 
   const std::string rootCopy = workingFolder + "/" + kRootCopyFolder;
   const std::string packageTarPath = rootCopy + kPackageTarFileName;
-  run.Step("Unpacking Corvex Anti-Virus for Linux...\n");
+  if (!run.Next("Unpacking Corvex Anti-Virus for Linux...\n")) return run.Abort();
   bool decompressed = false;
   {
     MyProgressCallback progress(verbosity);
     decompressed = DecompressFile(packageTarPath, &progress, packagePath);
   }
   if (!decompressed) {
-    platform::PrintErr("Decompression failed: %s\n", FileErrorText().c_str());
+    run.Report("Decompression failed: %s\n", FileErrorText().c_str());
     return run.Abort();
   }
   platform::DeleteFile(packagePath);
 
-  run.Step("Determining virus data version...\n");
+  if (!run.Next("Determining virus data version...\n")) return run.Abort();
   MyUntarCallback versionScan;
   if (!run.UntarFile(packageTarPath, std::nullopt, &versionScan)) {
-    platform::PrintErr("Reading archive %s failed: %s\n", packageTarPath.c_str(), FileErrorText().c_str());
+    run.Report("Reading archive %s failed: %s\n", packageTarPath.c_str(), FileErrorText().c_str());
     return run.Abort();
   }
   if (!versionScan.found) {
@@ -180,18 +210,32 @@ bool RunBuild(const std::string& outputPath, const std::optional<std::string>& d
 
   // The newest identities, when the server has some for this data version.
   const std::string identitiesName = IdentitiesFileName(version.major, version.minor);
-  run.Step("Downloading latest identities for virus data %d.%d...\n", version.major, version.minor);
+  if (!run.Next("Downloading latest identities for virus data %d.%d...\n", version.major, version.minor)) {
+    return run.Abort();
+  }
   std::uint32_t identitiesError = 0;
   if (!run.Download(BuildIdentitiesUrl(settings, identitiesName), rootCopy + identitiesName, identitiesError)) {
     if (identitiesError != ERROR_INTERNET_ITEM_NOT_FOUND) {
-      platform::PrintErr("\nDownload failed: %s\n", ErrorCodeText(identitiesError).c_str());
+      run.Report("\nDownload failed: %s\n", ErrorCodeText(identitiesError).c_str());
       return run.Abort();
     }
     run.Step("No newer identities found\n");
   }
 
-  run.Step("Creating the ISO image: %s...\n", outputPath.c_str());
-  if (!MasterIsoImage(workingFolder, fullOutputPath, version, verbosity)) return run.Abort();
+  if (!run.Next("Creating the ISO image: %s...\n", outputPath.c_str())) return run.Abort();
+  // The same mirror then gives the same image bytes: nothing made by this run
+  // may carry a later time (the distribution's own older times stay).
+  if (const std::optional<std::int64_t> epoch = SourceDateEpoch()) {
+    if (!platform::ClampTreeTimes(workingFolder, *epoch)) {
+      platform::PrintErr("Failed to set the file times in %s: %s\n", workingFolder.c_str(), LastErrorText().c_str());
+      return run.Abort();
+    }
+  }
+  if (!MasterIsoImage(workingFolder, imagePath, version, verbosity)) {
+    // An interrupted program leaves half an image, which is no image at all.
+    if (platform::InterruptRequested()) platform::DeleteFile(imagePath);
+    return run.Abort();
+  }
 
   run.Step("Removing temporary files...\n");
   RemoveFolderTree(workingFolder);

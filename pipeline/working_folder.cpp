@@ -4,6 +4,7 @@
 
 #include "platform/file.h"
 #include "platform/last_error.h"
+#include "platform/output_file.h"
 #include "platform/paths.h"
 
 bool ExpandOutputPath(const std::string& outputPath, std::string& fullPath) {
@@ -32,11 +33,6 @@ bool PrepareWorkingFolder(const std::string& tempFolder, platform::ExclusiveLock
   return true;
 }
 
-bool ProbeOutputFile(const std::string& fullOutputPath) {
-  std::FILE* file = platform::OpenFile(fullOutputPath, "ab");
-  if (file == nullptr) return false;
-  std::fclose(file);
-  return true;
-}
+bool ProbeOutputFile(const std::string& fullOutputPath) { return platform::ProbeAppendableFile(fullOutputPath); }
 
 bool RemoveFolderTree(const std::string& folder) { return platform::RemoveTree(folder); }

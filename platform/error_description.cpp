@@ -1,5 +1,6 @@
 #include "platform/error_description.h"
 
+#include "platform/output_file.h"
 #include "platform/private_folder.h"
 #include "platform/resources.h"
 
@@ -11,11 +12,13 @@ const char* OwnDescription(std::uint32_t code) {
     case kErrorFolderIsLink:
       return "The path is a symbolic link, not a folder";
     case kErrorFolderNotOwned:
-      return "The folder belongs to another user";
+      return "It belongs to another user; set TMPDIR (on Windows: TMP) to a folder of your own";
     case kErrorFolderShared:
       return "The folder is writable by other users";
     case kErrorRunInProgress:
       return "Another run of the tool is using the working folder";
+    case kErrorNotRegularFile:
+      return "Not a regular file";
     case kResourceNotFound:
       return "The resource cannot be found in the executable";
     case kResourceEmpty:

@@ -23,6 +23,10 @@ std::FILE* OpenFile(const std::string& path, const char* mode);
 int SeekFile(std::FILE* file, std::int64_t offset, int origin);
 std::int64_t TellFile(std::FILE* file);
 
+/// True when `path` names the very file that `stream` is open on, under this
+/// name or another; false when it names another file or nothing.
+bool IsSameFile(std::FILE* stream, const std::string& path);
+
 /// Sets both access and modification time to `mtime` seconds since 1970 (UTC).
 bool SetFileTimes(const std::string& path, std::uint32_t mtime);
 

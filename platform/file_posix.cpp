@@ -1,5 +1,6 @@
 #include "platform/file.h"
 
+#include <cerrno>
 #include <sys/stat.h>
 #include <utime.h>
 #include <unistd.h>
@@ -17,6 +18,15 @@ int SeekFile(std::FILE* file, std::int64_t offset, int origin) {
 }
 
 std::int64_t TellFile(std::FILE* file) { return static_cast<std::int64_t>(ftello(file)); }
+
+bool IsSameFile(std::FILE* stream, const std::string& path) {
+  const int saved = errno;
+  struct stat open {}, named {};
+  const bool same = fstat(fileno(stream), &open) == 0 && stat(path.c_str(), &named) == 0 &&
+                    open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+  errno = saved;
+  return same;
+}
 
 bool SetFileTimes(const std::string& path, std::uint32_t mtime) {
   struct utimbuf times;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/utime.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/windows_api.h"
@@ -43,6 +44,25 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
 int SeekFile(std::FILE* file, std::int64_t offset, int origin) { return _fseeki64(file, offset, origin); }
 
 std::int64_t TellFile(std::FILE* file) { return _ftelli64(file); }
+
+bool IsSameFile(std::FILE* stream, const std::string& path) {
+  const int saved = errno;
+  BY_HANDLE_FILE_INFORMATION open{}, named{};
+  bool same = false;
+  const HANDLE streamHandle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  HANDLE pathHandle = CreateFileW(UTF8ToUTF16(path).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (pathHandle != INVALID_HANDLE_VALUE) {
+    same = streamHandle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(streamHandle, &open) &&
+           GetFileInformationByHandle(pathHandle, &named) &&
+           open.dwVolumeSerialNumber == named.dwVolumeSerialNumber && open.nFileIndexHigh == named.nFileIndexHigh &&
+           open.nFileIndexLow == named.nFileIndexLow;
+    CloseHandle(pathHandle);
+  }
+  errno = saved;
+  return same;
+}
 
 bool SetFileTimes(const std::string& path, std::uint32_t mtime) {
   struct __utimbuf64 times;

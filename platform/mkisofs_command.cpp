@@ -3,8 +3,9 @@
 namespace platform {
 
 std::vector<CommandArgument> MkisofsArguments(const std::string& outputFlag, const std::string& outputPath,
-                                              const std::string& label) {
-  return {
+                                              const std::string& label,
+                                              const std::vector<CommandArgument>& bootOptions) {
+  std::vector<CommandArgument> arguments{
       {outputFlag, false},
       {"-J", false},
       {"-R", false},
@@ -17,14 +18,18 @@ std::vector<CommandArgument> MkisofsArguments(const std::string& outputFlag, con
       {"boot/isolinux/isolinux.bin", true},
       {"-c", false},
       {"boot/isolinux/isolinux.boot", true},
-      {"-o", false},
-      {outputPath, true},
-      {"-A", false},
-      {label, true},
-      {"-V", false},
-      {label, true},
-      {".", false},
   };
+  arguments.insert(arguments.end(), bootOptions.begin(), bootOptions.end());
+  arguments.insert(arguments.end(), {
+                                        {"-o", false},
+                                        {outputPath, true},
+                                        {"-A", false},
+                                        {label, true},
+                                        {"-V", false},
+                                        {label, true},
+                                        {".", false},
+                                    });
+  return arguments;
 }
 
 std::string MkisofsWindowsCommandLine(const std::vector<CommandArgument>& arguments) {

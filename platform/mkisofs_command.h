@@ -23,9 +23,23 @@ inline constexpr const char* kDistributionMkisofs = "slax/tools/WIN/mkisofs.exe"
 
 /// The mastering arguments in their fixed order: the output flag, Joliet and
 /// Rock Ridge names, no deep relocation, the El Torito boot image and catalog,
+/// then `bootOptions` (further boot ways, which must follow the BIOS entry),
 /// the image file, the application and volume labels, and "." as the root.
 std::vector<CommandArgument> MkisofsArguments(const std::string& outputFlag, const std::string& outputPath,
-                                              const std::string& label);
+                                              const std::string& label,
+                                              const std::vector<CommandArgument>& bootOptions = {});
+
+/// The boot options, beyond the BIOS CD entry, that the platform's mastering
+/// program accepts.
+enum class MkisofsBootSupport {
+  BiosOnly,          ///< none: the distribution's own Windows program keeps its fixed command
+  AlternativeEntry,  ///< a second El Torito entry, for UEFI (mkisofs, genisoimage)
+  Hybrid,            ///< that entry and the isohybrid MBR and GPT for disks (xorrisofs)
+};
+
+/// What the program that RunMkisofs would start accepts now; BiosOnly when
+/// there is none.
+MkisofsBootSupport FindMkisofsBootSupport();
 
 /// The Windows command line: kDistributionMkisofs in double quotes, then each
 /// argument (quoted where asked), separated by single blanks.
@@ -43,12 +57,13 @@ enum class MkisofsRun {
 };
 
 /// Starts the platform's mastering program with `arguments` in `workingFolder`,
-/// sharing the tool's standard handles and environment (standard output is
-/// flushed first), and waits for it without a time limit. On POSIX the program
+/// sharing the tool's environment and, unless `capturedOutput` takes the
+/// program's output instead, its standard handles (standard output is flushed
+/// first), and waits for it without a time limit. On POSIX the program
 /// is the first of xorrisofs, mkisofs and genisoimage found on PATH, since the
 /// distribution's Windows program cannot run there; a child ended by a signal
 /// exits with kSignalExitBase plus the signal number.
 MkisofsRun RunMkisofs(const std::string& workingFolder, const std::vector<CommandArgument>& arguments,
-                      std::uint32_t& exitCode);
+                      std::uint32_t& exitCode, std::string* capturedOutput = nullptr);
 
 }  // namespace platform

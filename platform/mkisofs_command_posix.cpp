@@ -9,13 +9,23 @@
 namespace platform {
 namespace {
 
-// Programs that accept the mkisofs command line, in order of preference.
-constexpr const char* kMkisofsPrograms[] = {"xorrisofs", "mkisofs", "genisoimage"};
+// Programs that accept the mkisofs command line, in order of preference, and
+// the boot options each takes: mkisofs and genisoimage refuse the isohybrid ones.
+struct MkisofsProgram {
+  const char* name;
+  MkisofsBootSupport boot;
+};
+constexpr MkisofsProgram kMkisofsPrograms[] = {
+    {"xorrisofs", MkisofsBootSupport::Hybrid},
+    {"mkisofs", MkisofsBootSupport::AlternativeEntry},
+    {"genisoimage", MkisofsBootSupport::AlternativeEntry},
+};
 
-std::string FindMkisofs() {
-  for (const char* name : kMkisofsPrograms) {
-    std::string found = FindProgramOnPath(name);
+std::string FindMkisofs(MkisofsBootSupport* boot = nullptr) {
+  for (const MkisofsProgram& program : kMkisofsPrograms) {
+    std::string found = FindProgramOnPath(program.name);
     if (found.empty()) continue;
+    if (boot != nullptr) *boot = program.boot;
     // A relative PATH entry would otherwise be resolved inside the working
     // folder, where the child starts.
     std::string full;
@@ -26,8 +36,14 @@ std::string FindMkisofs() {
 
 }  // namespace
 
+MkisofsBootSupport FindMkisofsBootSupport() {
+  MkisofsBootSupport boot = MkisofsBootSupport::BiosOnly;
+  FindMkisofs(&boot);
+  return boot;
+}
+
 MkisofsRun RunMkisofs(const std::string& workingFolder, const std::vector<CommandArgument>& arguments,
-                      std::uint32_t& exitCode) {
+                      std::uint32_t& exitCode, std::string* capturedOutput) {
   const std::string program = FindMkisofs();
   if (program.empty()) {
     SetLastError(ENOENT);
@@ -37,7 +53,7 @@ MkisofsRun RunMkisofs(const std::string& workingFolder, const std::vector<Comman
   // from it.
   std::vector<std::string> argv{program};
   for (const CommandArgument& argument : arguments) argv.push_back(argument.text);
-  if (RunProcess(program, argv, workingFolder, exitCode)) return MkisofsRun::Exited;
+  if (RunProcess(program, argv, workingFolder, exitCode, capturedOutput)) return MkisofsRun::Exited;
   // posix_spawn never fails with ECHILD; waitpid on a started child fails with
   // nothing else (the child was reaped elsewhere, e.g. SIGCHLD is ignored).
   return GetLastError() == ECHILD ? MkisofsRun::ExitCodeUnreadable : MkisofsRun::NotStarted;

@@ -1,9 +1,17 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace platform {
+
+/// Something exists at a path but is no regular file (a pipe, a device, a
+/// socket): reading it may never end and writing it stores nothing. The same
+/// reason in the two channels: an `errno` number beside the archive numbers,
+/// and one of the tool's own last-error codes.
+inline constexpr int kFileNotRegular = 1103;
+inline constexpr std::uint32_t kErrorNotRegularFile = 0x20000005;
 
 /// A file that one operation writes from the start: created or truncated on
 /// opening, write-only, and closed with the object. Failures leave their reason
@@ -27,8 +35,15 @@ class OutputFile {
   int descriptor_ = -1;
 };
 
-/// True when `path` names something that can be opened for reading and is not a
-/// folder; otherwise false with the reason in `errno` (EISDIR for a folder).
+/// True when `path` names a regular file that can be opened for reading;
+/// otherwise false with the reason in `errno` (EISDIR for a folder,
+/// kFileNotRegular for anything else that is not a regular file).
 bool IsReadableFile(const std::string& path);
+
+/// Proves that `path` can be opened for appending: creates it empty when
+/// missing, never truncates it, and never waits (on a pipe without reader, for
+/// one). False with the reason in `errno` when it cannot be opened or is not a
+/// regular file (kFileNotRegular).
+bool ProbeAppendableFile(const std::string& path);
 
 }  // namespace platform

@@ -45,13 +45,23 @@ bool OutputFile::Close() {
   return ::close(descriptor) == 0;
 }
 
-bool IsReadableFile(const std::string& path) {
-  int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0) return false;
+namespace {
+
+/// Opens without waiting (O_NONBLOCK: a pipe's open would wait for its other
+/// end) and keeps the descriptor only for a regular file.
+bool OpenRegular(const std::string& path, int flags) {
   struct stat status;
+  // A pipe with nobody reading refuses a non-blocking writer (ENXIO); its kind
+  // is the better answer.
+  if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    errno = S_ISDIR(status.st_mode) ? EISDIR : kFileNotRegular;
+    return false;
+  }
+  int descriptor = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (descriptor < 0) return false;
   bool ok = ::fstat(descriptor, &status) == 0;
-  if (ok && S_ISDIR(status.st_mode)) {
-    errno = EISDIR;
+  if (ok && !S_ISREG(status.st_mode)) {
+    errno = S_ISDIR(status.st_mode) ? EISDIR : kFileNotRegular;
     ok = false;
   }
   int saved = errno;
@@ -59,5 +69,11 @@ bool IsReadableFile(const std::string& path) {
   errno = saved;
   return ok;
 }
+
+}  // namespace
+
+bool IsReadableFile(const std::string& path) { return OpenRegular(path, O_RDONLY); }
+
+bool ProbeAppendableFile(const std::string& path) { return OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT); }
 
 }  // namespace platform

@@ -50,7 +50,11 @@ bool OutputFile::Close() {
   return _close(descriptor) == 0;
 }
 
-bool IsReadableFile(const std::string& path) {
+namespace {
+
+/// Opens `path` without waiting and keeps it only when it is a regular file
+/// on a disk: the console, NUL, pipes and devices are not.
+bool OpenRegular(const std::string& path, DWORD access, DWORD disposition) {
   const std::wstring wide = UTF8ToUTF16(path);
   // The C runtime refuses to open a folder with EACCES; the question here is
   // whether it is one.
@@ -59,10 +63,34 @@ bool IsReadableFile(const std::string& path) {
     errno = EISDIR;
     return false;
   }
-  int descriptor = _wopen(wide.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-  if (descriptor < 0) return false;
-  _close(descriptor);
-  return true;
+  HANDLE handle = CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    switch (::GetLastError()) {
+      case ERROR_FILE_NOT_FOUND:
+      case ERROR_PATH_NOT_FOUND:
+        errno = ENOENT;
+        break;
+      case ERROR_ACCESS_DENIED:
+      case ERROR_SHARING_VIOLATION:
+        errno = EACCES;
+        break;
+      default:
+        errno = EINVAL;
+        break;
+    }
+    return false;
+  }
+  const bool regular = GetFileType(handle) == FILE_TYPE_DISK;
+  CloseHandle(handle);
+  if (!regular) errno = kFileNotRegular;
+  return regular;
 }
+
+}  // namespace
+
+bool IsReadableFile(const std::string& path) { return OpenRegular(path, GENERIC_READ, OPEN_EXISTING); }
+
+bool ProbeAppendableFile(const std::string& path) { return OpenRegular(path, FILE_APPEND_DATA, OPEN_ALWAYS); }
 
 }  // namespace platform

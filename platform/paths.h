@@ -13,6 +13,14 @@ inline constexpr char kPathSeparator = '/';
 /// folder. The file need not exist.
 bool FullPath(const std::string& path, std::string& full);
 
+/// Where writing to `path` lands: while `path` names a symbolic link, the link's
+/// target takes its place (a relative target counts from the link's folder),
+/// and the result is made absolute and lexically normalised. A link whose target
+/// does not exist yet gives that target. Fails with ELOOP's code after too many
+/// links in a row. Where every program writes through links by itself
+/// (Windows), this is the full path.
+bool ResolveLinks(const std::string& path, std::string& resolved);
+
 /// The user's temporary folder, always ending with a separator.
 bool TempFolder(std::string& folder);
 

@@ -36,6 +36,28 @@ bool FullPath(const std::string& path, std::string& full) {
   return true;
 }
 
+bool ResolveLinks(const std::string& path, std::string& resolved) {
+  // As many links in a row as the system itself follows before it gives up.
+  constexpr int kMaxLinks = 40;
+  std::string current;
+  if (!FullPath(path, current)) return false;
+  for (int links = 0; links <= kMaxLinks; ++links) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(current, ec))) {
+      resolved = current;
+      return true;
+    }
+    const fs::path target = fs::read_symlink(current, ec);
+    if (ec) {
+      SetLastError(static_cast<std::uint32_t>(ec.value()));
+      return false;
+    }
+    current = (fs::path(current).parent_path() / target).lexically_normal().string();
+  }
+  SetLastError(ELOOP);
+  return false;
+}
+
 bool TempFolder(std::string& folder) {
   const char* tmpdir = std::getenv("TMPDIR");
   folder = IsFolder(tmpdir) ? tmpdir : "/tmp";

@@ -86,6 +86,12 @@ bool FullPath(const std::string& path, std::string& full) {
   return true;
 }
 
+bool ResolveLinks(const std::string& path, std::string& resolved) {
+  // Windows programs write through a symbolic link when they open the path,
+  // the distribution's mkisofs.exe included: the full path is enough.
+  return FullPath(path, resolved);
+}
+
 bool TempFolder(std::string& folder) {
   wchar_t buffer[kClassicPathLimit];
   const DWORD length = GetTempPathW(kClassicPathLimit, buffer);

@@ -39,7 +39,22 @@ bool ExclusiveLock::Acquire(const std::string& lockPath) {
   Release();
   // O_NOFOLLOW: a link planted under the lock's name must not redirect the file.
   int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return Fail(errno == ELOOP ? kErrorFolderIsLink : static_cast<std::uint32_t>(errno));
+  struct stat st;
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ELOOP) return Fail(kErrorFolderIsLink);
+    // Another account's lock file under a shared temporary folder.
+    if (error == EACCES && lstat(lockPath.c_str(), &st) == 0 && st.st_uid != geteuid()) {
+      return Fail(kErrorFolderNotOwned);
+    }
+    return Fail(static_cast<std::uint32_t>(error));
+  }
+  // Even where it could be opened, a lock file another account made is not
+  // this account's lock.
+  if (fstat(fd, &st) == 0 && st.st_uid != geteuid()) {
+    close(fd);
+    return Fail(kErrorFolderNotOwned);
+  }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int error = errno;
     close(fd);

@@ -46,6 +46,12 @@ TEST(PrivateFolderTest, RefusesLinksSharedFoldersFilesAndStrangers) {
     ASSERT_EQ(chown((dir / "theirs").c_str(), 65534, 65534), 0);
     EXPECT_FALSE(platform::CheckPrivateFolder(dir / "theirs"));
     EXPECT_EQ(platform::GetLastError(), platform::kErrorFolderNotOwned);
+    // The lock file beside the folder, made first by another account.
+    testing_support::WriteWholeFile(dir / "theirs.lock", "");
+    ASSERT_EQ(chown((dir / "theirs.lock").c_str(), 65534, 65534), 0);
+    platform::ExclusiveLock lock;
+    EXPECT_FALSE(lock.Acquire(dir / "theirs.lock"));
+    EXPECT_EQ(platform::GetLastError(), platform::kErrorFolderNotOwned);
   }
 }
 

@@ -1,6 +1,9 @@
 #include "platform/process.h"
 
+#include <memory>
+
 #include "platform/console.h"
+#include "platform/interrupt.h"
 #include "platform/process_win32.h"
 #include "platform/windows_api.h"
 
@@ -36,8 +39,65 @@ void AppendQuoted(std::wstring& line, const std::wstring& argument) {
 
 }  // namespace
 
+namespace {
+
+/// The pipe a child's output goes into, and what came out of it.
+class OutputPipe {
+ public:
+  explicit OutputPipe(std::string& text) : text_(text) { text_.clear(); }
+  ~OutputPipe() {
+    if (read_ != nullptr) CloseHandle(read_);
+    CloseWriteEnd();
+  }
+  OutputPipe(const OutputPipe&) = delete;
+  OutputPipe& operator=(const OutputPipe&) = delete;
+
+  bool Open() {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    if (!CreatePipe(&read_, &write_, &inheritable, 0)) return false;
+    // Only the child's end may be inherited.
+    return SetHandleInformation(read_, HANDLE_FLAG_INHERIT, 0) != 0;
+  }
+  HANDLE WriteEnd() const { return write_; }
+  void CloseWriteEnd() {
+    if (write_ != nullptr) CloseHandle(write_);
+    write_ = nullptr;
+  }
+  /// Takes what has arrived, without waiting for more.
+  void Collect() {
+    for (;;) {
+      DWORD available = 0;
+      if (!PeekNamedPipe(read_, nullptr, 0, nullptr, &available, nullptr) || available == 0) return;
+      char buffer[4096];
+      DWORD got = 0;
+      if (!ReadFile(read_, buffer, available < sizeof buffer ? available : sizeof buffer, &got, nullptr) ||
+          got == 0) {
+        return;
+      }
+      text_.append(buffer, got);
+      if (text_.size() > kCapturedOutputLimit) text_.erase(0, text_.size() - kCapturedOutputLimit);
+    }
+  }
+
+ private:
+  std::string& text_;
+  HANDLE read_ = nullptr;
+  HANDLE write_ = nullptr;
+};
+
+// How often the wait looks at the child's output and at interrupt requests.
+constexpr DWORD kPollMilliseconds = 50;
+
+}  // namespace
+
 ProcessStart StartAndWait(const std::wstring& program, std::wstring commandLine, const std::wstring& workingFolder,
-                          std::uint32_t& exitCode) {
+                          std::uint32_t& exitCode, std::string* capturedOutput) {
+  std::unique_ptr<OutputPipe> output;
+  if (capturedOutput != nullptr) {
+    output = std::make_unique<OutputPipe>(*capturedOutput);
+    if (!output->Open()) return ProcessStart::NotStarted;
+  }
+
   // The child writes to the same console: what we printed must come first.
   FlushOut();
   std::fflush(stderr);
@@ -47,15 +107,26 @@ ProcessStart StartAndWait(const std::wstring& program, std::wstring commandLine,
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  startup.hStdOutput = output ? output->WriteEnd() : GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = output ? output->WriteEnd() : GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION child;
   // CreateProcessW may write into the command line, so it gets a copy of its own.
   if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                       workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &child)) {
     return ProcessStart::NotStarted;
   }
-  WaitForSingleObject(child.hProcess, INFINITE);
+  if (output) output->CloseWriteEnd();
+  // Polled, so that an interrupt request is seen while the child runs: it must
+  // be gone before the tool cleans up and exits.
+  bool ended = false;
+  while (WaitForSingleObject(child.hProcess, kPollMilliseconds) == WAIT_TIMEOUT) {
+    if (output) output->Collect();
+    if (InterruptRequested() && !ended) {
+      TerminateProcess(child.hProcess, ERROR_OPERATION_ABORTED);
+      ended = true;
+    }
+  }
+  if (output) output->Collect();
   DWORD code = 0;
   const bool read = GetExitCodeProcess(child.hProcess, &code) != 0;
   const DWORD error = ::GetLastError();
@@ -70,13 +141,14 @@ ProcessStart StartAndWait(const std::wstring& program, std::wstring commandLine,
 }
 
 bool RunProcess(const std::string& program, const std::vector<std::string>& args,
-                const std::string& workingFolder, std::uint32_t& exitCode) {
+                const std::string& workingFolder, std::uint32_t& exitCode, std::string* capturedOutput) {
   std::wstring line;
   for (const std::string& arg : args) {
     if (!line.empty()) line += L' ';
     AppendQuoted(line, UTF8ToUTF16(arg));
   }
-  return StartAndWait(UTF8ToUTF16(program), line, UTF8ToUTF16(workingFolder), exitCode) == ProcessStart::Exited;
+  return StartAndWait(UTF8ToUTF16(program), line, UTF8ToUTF16(workingFolder), exitCode, capturedOutput) ==
+         ProcessStart::Exited;
 }
 
 }  // namespace platform

@@ -92,3 +92,17 @@ TEST_F(RscdcProcessTest, SecondRunIsRefusedWhileTheFirstHoldsTheLock) {
                        ": Another run of the tool is using the working folder\n");
   EXPECT_EQ(ReadWholeFile(WorkingFolder() + "/in-use"), "first run");
 }
+
+TEST_F(RscdcProcessTest, ClosedStandardHandlesDoNotLendTheirNumbersToFiles) {
+  // Started with a standard handle closed, the lock file would otherwise take
+  // its number and receive the console text meant for it.
+  for (const std::string closing : {">&-", "2>&-", "<&- >&- 2>&-"}) {
+    SCOPED_TRACE(closing);
+    ChildOptions options;
+    options.workingFolder = cwd_.path();
+    options.env["TMPDIR"] = temp_.path();
+    ChildResult r = RunChild("/bin/sh", {"-c", "exec \"$0\" out.iso " + closing, BuiltProgram("cli/rscdc")}, options);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(ReadWholeFile(WorkingFolder() + ".lock"), "");
+  }
+}

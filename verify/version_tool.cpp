@@ -2,6 +2,7 @@
 
 #include <openssl/err.h>
 
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -26,6 +27,15 @@ bool openForReading(std::ifstream& file, const std::string& path, std::ios::open
   if (file.bad()) return false;
   file.clear();
   return true;
+}
+
+/// True when the file holds more than kMaxManifestBytes; the file is left at
+/// its start either way.
+bool tooLarge(std::ifstream& file) {
+  file.seekg(0, std::ios::end);
+  const std::streamoff size = file.tellg();
+  file.seekg(0, std::ios::beg);
+  return size < 0 || static_cast<std::uintmax_t>(size) > kMaxManifestBytes;
 }
 
 void checkSignatureAndChain(const verify::SignedPieces& pieces, const std::string& trusted_certs_path,
@@ -58,7 +68,7 @@ void VersionTool::load(const std::string& manifest_path, const std::string& trus
     if (!openForReading(crl, crl_path, std::ios::in)) throw ve_file(verify_status::open_failed, crl_path);
   }
   std::ifstream manifest;
-  if (!openForReading(manifest, manifest_path, std::ios::in | std::ios::binary)) {
+  if (!openForReading(manifest, manifest_path, std::ios::in | std::ios::binary) || tooLarge(manifest)) {
     state_ = verify_status::open_failed;
     throw ve_file(verify_status::open_failed, manifest_path);
   }

@@ -191,6 +191,14 @@ TEST_F(VersionToolTest, FilesThatCannotBeOpenedAreNamedInOrder) {
   EXPECT_EQ(tool_.state(), verify_status::valid);
 }
 
+TEST_F(VersionToolTest, AManifestOverTheCapIsRefusedUnread) {
+  const std::string sound = MakeSignedFile(ManifestLine("a", 1, kSum), T::SignerByRoot);
+  EXPECT_EQ(Load(sound + std::string(kMaxManifestBytes - sound.size(), '#')), BadFile(4, manifest_))
+      << "at the cap the manifest is read, and its tail breaks the layout";
+  EXPECT_EQ(Load(sound + std::string(kMaxManifestBytes + 1 - sound.size(), '#')), BadFile(3, manifest_));
+  EXPECT_EQ(tool_.state(), verify_status::open_failed);
+}
+
 TEST_F(VersionToolTest, AnUnreadableTrustedFileShowsOpenSslsReason) {
   WriteWholeFile(trusted_, "this is no certificate\n");
   const Outcome outcome = Load(MakeSignedFile(ManifestLine("a", 1, kSum), T::SignerByRoot));

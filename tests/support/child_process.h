@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,6 +19,9 @@ struct ChildOptions {
   std::map<std::string, std::string> env;    ///< added to or replacing the test's environment
   std::vector<std::string> unsetEnv;         ///< removed from the environment
   int timeoutSeconds = 120;                  ///< the child is killed after this
+  /// While the child runs: the first time this answers true, `signal` is sent.
+  std::function<bool()> signalWhen;
+  int signal = 0;
 };
 
 /// Runs `program` with `args` (not including argv[0]), capturing both streams.

@@ -55,9 +55,14 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
 
   int status = 0;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+  bool signalled = false;
   while (true) {
     pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
+    if (!signalled && options.signalWhen && options.signalWhen()) {
+      kill(pid, options.signal);
+      signalled = true;
+    }
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);

@@ -20,6 +20,7 @@ std::vector<std::string> BuildMirrorArgs(const MirrorVariation& v) {
   if (!v.identities) args.push_back("--no-ides");
   if (!v.versionFile) args.push_back("--no-version-file");
   if (!v.bootFile) args.push_back("--no-boot-file");
+  if (!v.uefiAndDisk) args.push_back("--bios-only");
   if (!v.rootCopy) args.push_back("--no-rootcopy");
   if (v.tamperDistribution) args.push_back("--tamper-dist");
   if (v.tamperPackage) args.push_back("--tamper-package");

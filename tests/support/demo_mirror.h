@@ -22,6 +22,7 @@ struct MirrorVariation {
   bool identities = true;         ///< false: --no-ides
   bool versionFile = true;        ///< false: --no-version-file
   bool bootFile = true;           ///< false: --no-boot-file
+  bool uefiAndDisk = true;        ///< false: --bios-only
   bool rootCopy = true;           ///< false: --no-rootcopy
   bool tamperDistribution = false;  ///< --tamper-dist
   bool tamperPackage = false;     ///< --tamper-package

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+
+/// Interrupt and termination requests (Ctrl+C, a closed terminal, a polite
+/// kill). The handler only records the request; the long operations look at it
+/// between blocks and give up, and the program's entry cleans up and then ends
+/// the way the request would have ended it, so a shell sees an interrupted
+/// command rather than a failed one.
+namespace platform {
+
+/// Error code a long operation leaves (in the last error, or in `errno` for
+/// file and archive operations) when it stopped because of a request.
+extern const std::uint32_t kErrorInterrupted;
+
+/// From now on, interrupt and termination requests are recorded instead of
+/// ending the process. A request the process was started to ignore stays
+/// ignored.
+void CatchInterrupts();
+
+/// True once a request has been recorded. Safe to call from any thread.
+bool InterruptRequested();
+
+/// Ends the process as the recorded request would have ended it without a
+/// handler. Only to be called once InterruptRequested() is true.
+[[noreturn]] void EndByInterrupt();
+
+}  // namespace platform

@@ -1,0 +1,51 @@
+#include "platform/interrupt.h"
+
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+constexpr int kCaughtSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+volatile std::sig_atomic_t requestedSignal = 0;
+
+extern "C" void RecordRequest(int signal) {
+  if (requestedSignal == 0) requestedSignal = signal;
+}
+
+}  // namespace
+
+const std::uint32_t kErrorInterrupted = EINTR;
+
+void CatchInterrupts() {
+  for (int signal : kCaughtSignals) {
+    struct sigaction previous {};
+    if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = RecordRequest;
+    sigemptyset(&action.sa_mask);
+    // Blocking calls carry on; the operations poll the request instead.
+    action.sa_flags = SA_RESTART;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+bool InterruptRequested() { return requestedSignal != 0; }
+
+void EndByInterrupt() {
+  const int signal = requestedSignal != 0 ? requestedSignal : SIGTERM;
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
+  _exit(128 + signal);  // not reached unless the signal is held off somehow
+}
+
+}  // namespace platform

@@ -1,0 +1,47 @@
+#include "platform/interrupt.h"
+
+#include <atomic>
+
+#include "platform/windows_api.h"
+
+namespace platform {
+namespace {
+
+// The console event that asked us to stop, plus one (0: none yet).
+std::atomic<DWORD> requestedEvent{0};
+
+// Runs on a thread of its own that the system starts for the event. Returning
+// TRUE keeps the process alive so that the main thread can clean up; for a
+// closed console window the system ends the process anyway after a few
+// seconds, which is as long as clean-up may take there.
+BOOL WINAPI RecordRequest(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+      requestedEvent.store(event + 1);
+      if (event == CTRL_CLOSE_EVENT) {
+        // Give the main thread the time the system allows before it ends us.
+        Sleep(INFINITE);
+      }
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+const std::uint32_t kErrorInterrupted = ERROR_OPERATION_ABORTED;
+
+void CatchInterrupts() { SetConsoleCtrlHandler(RecordRequest, TRUE); }
+
+bool InterruptRequested() { return requestedEvent.load() != 0; }
+
+void EndByInterrupt() {
+  // What a console program ended by Ctrl+C reports to cmd.exe and PowerShell.
+  constexpr UINT kControlCExit = 0xC000013A;
+  ExitProcess(kControlCExit);
+}
+
+}  // namespace platform

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+/// File times of a whole folder tree, for images whose bytes must not depend on
+/// when the tree was made.
+namespace platform {
+
+/// Sets every access and modification time in `root` and below (the folder
+/// itself included) that is later than `latest` seconds since 1970 (UTC) to
+/// `latest`; earlier times stay. Links are never followed: a link's own times
+/// are clamped. False at the first failure, with the reason in the last error.
+bool ClampTreeTimes(const std::string& root, std::int64_t latest);
+
+}  // namespace platform

@@ -1,0 +1,83 @@
+#include "platform/tree_times.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/last_error.h"
+
+namespace platform {
+namespace {
+
+bool Fail() {
+  SetLastError(static_cast<std::uint32_t>(errno));
+  return false;
+}
+
+bool Later(const struct timespec& time, std::int64_t latest) {
+  return time.tv_sec > latest || (time.tv_sec == latest && time.tv_nsec > 0);
+}
+
+/// Clamps the entry `name` of the open folder `parent`, described by `st`.
+bool ClampEntry(int parent, const char* name, const struct stat& st, std::int64_t latest) {
+  struct timespec times[2];
+  times[0] = Later(st.st_atim, latest) ? timespec{static_cast<time_t>(latest), 0} : timespec{0, UTIME_OMIT};
+  times[1] = Later(st.st_mtim, latest) ? timespec{static_cast<time_t>(latest), 0} : timespec{0, UTIME_OMIT};
+  if (times[0].tv_nsec == UTIME_OMIT && times[1].tv_nsec == UTIME_OMIT) return true;
+  return utimensat(parent, name, times, AT_SYMLINK_NOFOLLOW) == 0 || Fail();
+}
+
+/// Clamps everything inside the open folder `folder` (which it closes).
+bool ClampContent(int folder, std::int64_t latest) {
+  DIR* dir = fdopendir(folder);
+  if (dir == nullptr) {
+    Fail();
+    close(folder);
+    return false;
+  }
+  bool ok = true;
+  errno = 0;
+  while (ok) {
+    const struct dirent* entry = readdir(dir);
+    if (entry == nullptr) {
+      if (errno != 0) ok = Fail();
+      break;
+    }
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    struct stat st;
+    if (fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      ok = Fail();
+      break;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      // Its content first, then its times as reading it left them.
+      const int child = openat(folder, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      ok = child >= 0 ? ClampContent(child, latest) : Fail();
+      if (ok && fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) ok = Fail();
+    }
+    if (ok) ok = ClampEntry(folder, entry->d_name, st, latest);
+    errno = 0;
+  }
+  closedir(dir);
+  return ok;
+}
+
+}  // namespace
+
+bool ClampTreeTimes(const std::string& root, std::int64_t latest) {
+  struct stat st;
+  if (lstat(root.c_str(), &st) != 0) return Fail();
+  if (S_ISDIR(st.st_mode)) {
+    const int folder = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0) return Fail();
+    if (!ClampContent(folder, latest)) return false;
+    if (lstat(root.c_str(), &st) != 0) return Fail();
+  }
+  return ClampEntry(AT_FDCWD, root.c_str(), st, latest);
+}
+
+}  // namespace platform
