@@ -135,6 +135,7 @@ class Download final : public ITransferSink {
   std::size_t filled_ = 0;
   std::uint64_t total_ = 0;
   std::uint64_t done_ = 0;
+  bool http_ = false;  // the final answer came over HTTP
   Stop stop_ = Stop::None;
   std::uint32_t stopCode_ = 0;  // the status's or the file's code
   std::string redirect_;
@@ -226,6 +227,7 @@ bool Download::CopyLocalFile(const std::string& url, std::uint32_t& code) {
 
 bool Download::OnAnswer(const TransferAnswer& answer) {
   lastActivity_ = Clock::now();
+  http_ = answer.http;
   if (answer.http && answer.status != kHttpOk) {
     if (IsRedirect(answer.status) && !answer.location.empty()) {
       stop_ = Stop::Redirect;
@@ -319,6 +321,9 @@ bool Download::Finish(std::uint32_t result, std::uint32_t& code) {
       code = platform::kErrorInterrupted;
       break;
     default:
+      // An HTTP body that ends before its announced length was cut off, even
+      // where the backend takes the closed connection for the body's end.
+      if (result == 0 && http_ && done_ + filled_ < total_) result = ERROR_INTERNET_CONNECTION_ABORTED;
       if (result == 0) {
         if (!file_.IsOpen() && !CreateDestination(total_)) return FileFailure(code);
         if (!WriteBlock()) return FileFailure(code);
