@@ -1,0 +1,285 @@
+#include "net/transfer.h"
+
+#include <curl/curl.h>
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+
+#include "net/error_text.h"
+
+// The libcurl backend. libcurl pushes what arrives into callbacks, which pass
+// it on to the sink as it comes.
+
+namespace {
+
+constexpr long kFirstFinalStatus = 200;
+
+bool InitTransferLibrary() {
+  static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  return ok;
+}
+
+struct EasyCleanup {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
+
+struct UrlCleanup {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+
+/// The WinINet-style code for a failure of the transfer library.
+std::uint32_t TransferErrorCode(CURLcode code) {
+  switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+      return ERROR_INTERNET_TIMEOUT;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_NOT_BUILT_IN:
+      return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+    case CURLE_URL_MALFORMAT:
+      return ERROR_INTERNET_INVALID_URL;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return ERROR_INTERNET_NAME_NOT_RESOLVED;
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_FTP_CANT_GET_HOST:
+    case CURLE_NO_CONNECTION_AVAILABLE:
+    case CURLE_PROXY:
+    case CURLE_GOT_NOTHING:  // an answer without a status to read
+      return ERROR_INTERNET_CANNOT_CONNECT;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_HTTP3:
+    case CURLE_QUIC_CONNECT_ERROR:
+      return ERROR_INTERNET_CONNECTION_ABORTED;
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+      return ERROR_INTERNET_ITEM_NOT_FOUND;
+    case CURLE_LOGIN_DENIED:
+      return ERROR_INTERNET_LOGIN_FAILURE;
+    case CURLE_FTP_WEIRD_PASS_REPLY:
+      return ERROR_INTERNET_INCORRECT_PASSWORD;
+    case CURLE_FTP_WEIRD_PASV_REPLY:
+    case CURLE_FTP_WEIRD_227_FORMAT:
+      return ERROR_FTP_NO_PASSIVE_MODE;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_FTP_ACCEPT_FAILED:
+    case CURLE_FTP_COULDNT_SET_TYPE:
+    case CURLE_FTP_COULDNT_RETR_FILE:
+    case CURLE_QUOTE_ERROR:
+    case CURLE_FTP_PORT_FAILED:
+    case CURLE_FTP_COULDNT_USE_REST:
+    case CURLE_FTP_PRET_FAILED:
+    case CURLE_FTP_BAD_FILE_LIST:
+      return ERROR_INTERNET_EXTENDED_ERROR;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+      return ERROR_INTERNET_SEC_INVALID_CERT;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_CLIENTCERT:
+      return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    case CURLE_BAD_CONTENT_ENCODING:
+      return ERROR_INTERNET_DECODING_FAILED;
+    case CURLE_OUT_OF_MEMORY:
+      return ENOMEM;
+    case CURLE_READ_ERROR:
+    case CURLE_WRITE_ERROR:
+      return EIO;
+    default:
+      return ERROR_INTERNET_INTERNAL_ERROR;
+  }
+}
+
+bool SchemeIs(const char* scheme, const char* name) {
+  return scheme != nullptr && strcasecmp(scheme, name) == 0;
+}
+
+/// One request, shared with the transfer library's callbacks.
+class CurlTransfer {
+ public:
+  CurlTransfer(CURL* easy, ITransferSink& sink) : easy_(easy), sink_(sink) {}
+
+  CURLcode Configure(const std::string& url, const DownloadSettings& settings);
+  std::uint32_t Run();
+
+ private:
+  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
+  static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
+  static int OnTick(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+  static int OnConnected(void* self, char*, char*, int, int);
+
+  bool IsHttp() const;
+  TransferAnswer Answer() const;
+  std::string Resolved(const char* location) const;
+  bool Announce();
+
+  CURL* easy_;
+  ITransferSink& sink_;
+  bool answered_ = false;
+  bool active_ = false;
+};
+
+CURLcode CurlTransfer::Configure(const std::string& url, const DownloadSettings& settings) {
+  CURLcode result = CURLE_OK;
+  auto set = [&](CURLoption option, auto value) {
+    if (result == CURLE_OK) result = curl_easy_setopt(easy_, option, value);
+  };
+  set(CURLOPT_URL, url.c_str());
+  set(CURLOPT_PROTOCOLS_STR, "http,https,ftp");
+  set(CURLOPT_FOLLOWLOCATION, 0L);
+  // Passive FTP is the library's default. Asking for the whole path at once,
+  // rather than changing folder step by step, lets a missing folder read as a
+  // missing file.
+  set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_SSL_VERIFYPEER, 1L);
+  set(CURLOPT_SSL_VERIFYHOST, 2L);
+  // A proxy tunnel's own "200 Connection established" must not pass for the
+  // server's answer.
+  set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeout.count() * 1000));
+  set(CURLOPT_BUFFERSIZE, static_cast<long>(kDownloadBlockSize));
+  set(CURLOPT_HEADERFUNCTION, &CurlTransfer::OnHeader);
+  set(CURLOPT_HEADERDATA, this);
+  set(CURLOPT_WRITEFUNCTION, &CurlTransfer::OnBody);
+  set(CURLOPT_WRITEDATA, this);
+  set(CURLOPT_PREREQFUNCTION, &CurlTransfer::OnConnected);
+  set(CURLOPT_PREREQDATA, this);
+  set(CURLOPT_NOPROGRESS, 0L);
+  set(CURLOPT_XFERINFOFUNCTION, &CurlTransfer::OnTick);
+  set(CURLOPT_XFERINFODATA, this);
+  return result;
+}
+
+std::uint32_t CurlTransfer::Run() {
+  const CURLcode result = curl_easy_perform(easy_);
+  if (result == CURLE_OK) {
+    // The connection closed inside the header block: whatever the status line
+    // said, no answer arrived.
+    if (IsHttp() && !answered_) return ERROR_INTERNET_CONNECTION_ABORTED;
+    // An empty FTP file has no data to announce it.
+    if (!answered_ && !Announce()) return ERROR_INTERNET_INTERNAL_ERROR;
+    return 0;
+  }
+  if (IsHttp() && !answered_) {
+    // The scheme was accepted, so here the server's answer was refused: a
+    // status line that cannot be read, or a header block past the library's
+    // limits, which it reports as if memory had run out.
+    if (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_WEIRD_SERVER_REPLY ||
+        result == CURLE_OUT_OF_MEMORY) {
+      return ERROR_INTERNET_CANNOT_CONNECT;
+    }
+  }
+  return TransferErrorCode(result);
+}
+
+bool CurlTransfer::IsHttp() const {
+  char* scheme = nullptr;
+  curl_easy_getinfo(easy_, CURLINFO_SCHEME, &scheme);
+  return SchemeIs(scheme, "http") || SchemeIs(scheme, "https");
+}
+
+TransferAnswer CurlTransfer::Answer() const {
+  TransferAnswer answer;
+  answer.http = IsHttp();
+  curl_off_t size = -1;
+  if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size) == CURLE_OK && size > 0) {
+    answer.length = static_cast<std::uint64_t>(size);
+  }
+  if (answer.http) {
+    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &answer.status);
+    curl_header* location = nullptr;
+    if (curl_easy_header(easy_, "Location", 0, CURLH_HEADER, -1, &location) == CURLHE_OK) {
+      answer.location = Resolved(location->value);
+    }
+  }
+  return answer;
+}
+
+// The library resolves a Location only once the transfer has ended, but the
+// answer is wanted when its headers are complete.
+std::string CurlTransfer::Resolved(const char* location) const {
+  std::unique_ptr<CURLU, UrlCleanup> url(curl_url());
+  char* base = nullptr;
+  char* resolved = nullptr;
+  if (!url || curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &base) != CURLE_OK || base == nullptr ||
+      curl_url_set(url.get(), CURLUPART_URL, base, 0) != CURLUE_OK ||
+      curl_url_set(url.get(), CURLUPART_URL, location, CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK ||
+      curl_url_get(url.get(), CURLUPART_URL, &resolved, 0) != CURLUE_OK) {
+    return {};
+  }
+  std::string text = resolved;
+  curl_free(resolved);
+  return text;
+}
+
+bool CurlTransfer::Announce() {
+  answered_ = true;
+  return sink_.OnAnswer(Answer());
+}
+
+// Called for every header line of every answer (interim answers included) and
+// for FTP server replies.
+std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+  auto& t = *static_cast<CurlTransfer*>(self);
+  const std::size_t length = size * count;
+  t.active_ = true;
+  if (!t.IsHttp()) return length;
+  const std::string_view line(data, length);
+  if (line == "\r\n" || line == "\n") {
+    long status = 0;
+    curl_easy_getinfo(t.easy_, CURLINFO_RESPONSE_CODE, &status);
+    if (status >= kFirstFinalStatus && !t.Announce()) return 0;
+  }
+  return length;
+}
+
+std::size_t CurlTransfer::OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+  auto& t = *static_cast<CurlTransfer*>(self);
+  const std::size_t length = size * count;
+  // FTP has no header block: the first data announces the file.
+  if (!t.answered_ && !t.Announce()) return CURL_WRITEFUNC_ERROR;
+  if (!t.sink_.OnData(reinterpret_cast<const unsigned char*>(data), length)) return CURL_WRITEFUNC_ERROR;
+  return length;
+}
+
+// Called about once a second even when nothing arrives.
+int CurlTransfer::OnTick(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto& t = *static_cast<CurlTransfer*>(self);
+  const bool active = t.active_;
+  t.active_ = false;
+  return t.sink_.OnTick(active) ? 0 : 1;
+}
+
+int CurlTransfer::OnConnected(void* self, char*, char*, int, int) {
+  static_cast<CurlTransfer*>(self)->active_ = true;
+  return CURL_PREREQFUNC_OK;
+}
+
+}  // namespace
+
+std::uint32_t TransferUrl(const std::string& url, const DownloadSettings& settings, ITransferSink& sink) {
+  if (!InitTransferLibrary()) return ERROR_INTERNET_INTERNAL_ERROR;
+  EasyHandle easy(curl_easy_init());
+  if (!easy) return ERROR_INTERNET_INTERNAL_ERROR;
+  CurlTransfer transfer(easy.get(), sink);
+  if (CURLcode result = transfer.Configure(url, settings); result != CURLE_OK) return TransferErrorCode(result);
+  return transfer.Run();
+}

@@ -1,0 +1,130 @@
+#include "net/transfer.h"
+
+#include <array>
+#include <cwchar>
+#include <memory>
+#include <string>
+
+#include "net/error_text.h"
+#include "platform/windows_api.h"
+
+#include <wininet.h>
+
+// The WinINet backend. WinINet brings the system's proxy settings, proxy
+// authentication and certificate store; its failures are its own 12xxx codes,
+// passed on as they are.
+
+namespace {
+
+// Given when the sink stopped the transfer; download.cpp knows why.
+constexpr std::uint32_t kStoppedBySink = 12017;  // ERROR_INTERNET_OPERATION_CANCELLED
+
+struct InternetCloser {
+  void operator()(void* handle) const { InternetCloseHandle(static_cast<HINTERNET>(handle)); }
+};
+using InternetHandle = std::unique_ptr<void, InternetCloser>;
+
+/// Sets one time-out in milliseconds; zero keeps WinINet's own.
+bool SetTimeout(HINTERNET handle, DWORD option, std::chrono::seconds limit) {
+  if (limit.count() <= 0) return true;
+  DWORD milliseconds = static_cast<DWORD>(limit.count() * 1000);
+  return InternetSetOptionW(handle, option, &milliseconds, sizeof milliseconds) != FALSE;
+}
+
+/// A header as text; false when the answer has none.
+bool QueryHeader(HINTERNET request, DWORD level, std::wstring& value) {
+  DWORD bytes = 256 * sizeof(wchar_t);
+  for (;;) {
+    value.assign(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (HttpQueryInfoW(request, level, value.data(), &bytes, nullptr)) {
+      value.resize(bytes / sizeof(wchar_t));
+      return true;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+  }
+}
+
+/// The Location of an answer resolved against the URL it answered, in UTF-8.
+std::string ResolvedLocation(HINTERNET request, const std::wstring& url) {
+  std::wstring location;
+  if (!QueryHeader(request, HTTP_QUERY_LOCATION, location) || location.empty()) return {};
+  DWORD length = static_cast<DWORD>(url.size() + location.size() + 64);
+  for (;;) {
+    std::wstring resolved(length + 1, L'\0');
+    if (InternetCombineUrlW(url.c_str(), location.c_str(), resolved.data(), &length, ICU_NO_ENCODE)) {
+      resolved.resize(length);
+      return platform::UTF16ToUTF8(resolved);
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return {};
+  }
+}
+
+/// Status, length and Location of an HTTP answer; false when the status cannot
+/// be read.
+bool ReadHttpAnswer(HINTERNET request, const std::wstring& url, TransferAnswer& answer) {
+  answer.http = true;
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
+    return false;
+  }
+  answer.status = static_cast<long>(status);
+  // As text, since a number would be 32 bits only.
+  std::wstring length;
+  if (QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, length)) {
+    wchar_t* end = nullptr;
+    const unsigned long long value = std::wcstoull(length.c_str(), &end, 10);
+    if (end != length.c_str() && *end == L'\0') answer.length = value;
+  }
+  answer.location = ResolvedLocation(request, url);
+  return true;
+}
+
+}  // namespace
+
+std::uint32_t TransferUrl(const std::string& url, const DownloadSettings& settings, ITransferSink& sink) {
+  InternetHandle root(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!root) return GetLastError();
+  if (!SetTimeout(root.get(), INTERNET_OPTION_CONNECT_TIMEOUT, settings.connectTimeout) ||
+      !SetTimeout(root.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, settings.stallTimeout) ||
+      !SetTimeout(root.get(), INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, settings.stallTimeout)) {
+    return GetLastError();
+  }
+  // Redirects are followed by download.cpp, under its own rules; a cached
+  // answer is neither used nor kept.
+  const std::wstring wideUrl = platform::UTF8ToUTF16(url);
+  InternetHandle request(InternetOpenUrlW(root.get(), wideUrl.c_str(), nullptr, 0,
+                                          INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                                              INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE,
+                                          0));
+  if (!request) return GetLastError();
+  if (!sink.OnTick(true)) return kStoppedBySink;
+
+  TransferAnswer answer;
+  DWORD type = 0;
+  DWORD size = sizeof type;
+  if (InternetQueryOptionW(request.get(), INTERNET_OPTION_HANDLE_TYPE, &type, &size)) {
+    if (type == INTERNET_HANDLE_TYPE_HTTP_REQUEST) {
+      if (!ReadHttpAnswer(request.get(), wideUrl, answer)) return ERROR_INTERNET_CANNOT_CONNECT;
+    } else if (type == INTERNET_HANDLE_TYPE_FTP_FILE || type == INTERNET_HANDLE_TYPE_FTP_FILE_HTML) {
+      DWORD high = 0;
+      SetLastError(NO_ERROR);
+      const DWORD low = FtpGetFileSize(request.get(), &high);
+      if (low != INVALID_FILE_SIZE || GetLastError() == NO_ERROR) {
+        answer.length = (static_cast<std::uint64_t>(high) << 32) | low;
+      }
+    }
+  }
+  if (!sink.OnAnswer(answer)) return kStoppedBySink;
+
+  std::array<unsigned char, kDownloadBlockSize> buffer;
+  for (;;) {
+    DWORD read = 0;
+    if (!InternetReadFile(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read)) {
+      return GetLastError();
+    }
+    if (read == 0) return 0;
+    if (!sink.OnData(buffer.data(), read)) return kStoppedBySink;
+    if (!sink.OnTick(false)) return kStoppedBySink;
+  }
+}
