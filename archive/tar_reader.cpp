@@ -152,7 +152,7 @@ bool Reader::Run() {
   // counts as complete, just as a seek past the end of the file would succeed.
   unsigned char header[kBlockSize];
   for (;;) {
-    if (platform::InterruptRequested()) return Fail(static_cast<int>(platform::kErrorInterrupted));
+    if (platform::InterruptRequested()) return Fail(EINTR);
     ReportProgress();
     const std::size_t got = std::fread(header, 1, kBlockSize, archive_);
     if (got < kRecordSize && std::ferror(archive_)) return FailRead(ARCHIVE_TRUNCATED);
@@ -215,7 +215,7 @@ bool Reader::ExtractFile(const std::string& path, std::uint32_t size, std::uint3
   while (remaining > 0) {
     if (platform::InterruptRequested()) {
       std::fclose(out);
-      return Fail(static_cast<int>(platform::kErrorInterrupted));
+      return Fail(EINTR);
     }
     ReportProgress();
     const std::size_t n = remaining < kChunkSize ? remaining : kChunkSize;

@@ -321,7 +321,7 @@ bool DecompressFile(const std::string& destinationPath, IFileProgressCallback* p
       break;
     }
     if (platform::InterruptRequested()) {
-      errno = static_cast<int>(platform::kErrorInterrupted);
+      errno = EINTR;
       break;
     }
     if (std::fwrite(block.get(), 1, count, destination) != count) break;

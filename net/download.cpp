@@ -190,12 +190,12 @@ bool Download::CopyLocalFile(const std::string& url, std::uint32_t& code) {
   }
   // A pipe or a device could keep the copy waiting or writing for ever.
   if (!platform::IsReadableFile(path)) {
-    code = errno == platform::kFileNotRegular ? platform::kErrorNotRegularFile : static_cast<std::uint32_t>(errno);
+    code = platform::ErrorCodeFromErrno(errno);
     return false;
   }
   std::unique_ptr<std::FILE, FileCloser> source(platform::OpenFile(path, "rb"));
   if (!source) {
-    code = static_cast<std::uint32_t>(errno);
+    code = platform::ErrorCodeFromErrno(errno);
     return false;
   }
   if (!CreateDestination(0)) return FileFailure(code);
@@ -209,7 +209,7 @@ bool Download::CopyLocalFile(const std::string& url, std::uint32_t& code) {
     filled_ = std::fread(buffer_.data(), 1, buffer_.size(), source.get());
     const bool last = filled_ < buffer_.size();
     if (last && std::ferror(source.get())) {
-      const std::uint32_t readError = errno != 0 ? static_cast<std::uint32_t>(errno) : EIO;
+      const std::uint32_t readError = platform::ErrorCodeFromErrno(errno != 0 ? errno : EIO);
       if (!WriteBlock()) return FileFailure(code);
       file_.Close();
       code = readError;
@@ -219,7 +219,7 @@ bool Download::CopyLocalFile(const std::string& url, std::uint32_t& code) {
     if (last) break;
   }
   if (!file_.Close()) {
-    code = static_cast<std::uint32_t>(errno);
+    code = platform::ErrorCodeFromErrno(errno);
     return false;
   }
   return true;
@@ -275,7 +275,7 @@ bool Download::CreateDestination(std::uint64_t total) {
   total_ = total;
   if (file_.Create(destinationPath_)) return true;
   stop_ = Stop::File;
-  stopCode_ = static_cast<std::uint32_t>(errno);
+  stopCode_ = platform::ErrorCodeFromErrno(errno);
   return false;
 }
 
@@ -283,7 +283,7 @@ bool Download::WriteBlock() {
   if (filled_ == 0) return true;
   if (!file_.Write(buffer_.data(), filled_)) {
     stop_ = Stop::File;
-    stopCode_ = static_cast<std::uint32_t>(errno);
+    stopCode_ = platform::ErrorCodeFromErrno(errno);
     return false;
   }
   done_ += filled_;
@@ -328,7 +328,7 @@ bool Download::Finish(std::uint32_t result, std::uint32_t& code) {
         if (!file_.IsOpen() && !CreateDestination(total_)) return FileFailure(code);
         if (!WriteBlock()) return FileFailure(code);
         if (!file_.Close()) {
-          code = static_cast<std::uint32_t>(errno);
+          code = platform::ErrorCodeFromErrno(errno);
           return false;
         }
         return true;

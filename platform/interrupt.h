@@ -9,8 +9,8 @@
 /// command rather than a failed one.
 namespace platform {
 
-/// Error code a long operation leaves (in the last error, or in `errno` for
-/// file and archive operations) when it stopped because of a request.
+/// Last-error code a download leaves when it stopped because of a request;
+/// file and archive operations leave EINTR in `errno` instead.
 extern const std::uint32_t kErrorInterrupted;
 
 /// From now on, interrupt and termination requests are recorded instead of
