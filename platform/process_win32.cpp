@@ -140,15 +140,19 @@ ProcessStart StartAndWait(const std::wstring& program, std::wstring commandLine,
   return ProcessStart::Exited;
 }
 
-bool RunProcess(const std::string& program, const std::vector<std::string>& args,
-                const std::string& workingFolder, std::uint32_t& exitCode, std::string* capturedOutput) {
+std::wstring QuotedCommandLine(const std::vector<std::string>& args) {
   std::wstring line;
   for (const std::string& arg : args) {
     if (!line.empty()) line += L' ';
     AppendQuoted(line, UTF8ToUTF16(arg));
   }
-  return StartAndWait(UTF8ToUTF16(program), line, UTF8ToUTF16(workingFolder), exitCode, capturedOutput) ==
-         ProcessStart::Exited;
+  return line;
+}
+
+bool RunProcess(const std::string& program, const std::vector<std::string>& args,
+                const std::string& workingFolder, std::uint32_t& exitCode, std::string* capturedOutput) {
+  return StartAndWait(UTF8ToUTF16(program), QuotedCommandLine(args), UTF8ToUTF16(workingFolder), exitCode,
+                      capturedOutput) == ProcessStart::Exited;
 }
 
 }  // namespace platform

@@ -2,9 +2,14 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // For the *_win32.cpp files only: process creation from a finished command line.
 namespace platform {
+
+/// `args` as one command line that the C runtime's parser (and wine's, for a
+/// Unix program) splits back into the same words.
+std::wstring QuotedCommandLine(const std::vector<std::string>& args);
 
 enum class ProcessStart { NotStarted, Exited, ExitCodeUnreadable };
 

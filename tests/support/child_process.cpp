@@ -9,7 +9,7 @@
 
 #include "platform/file.h"
 
-// Running a child is in child_process_posix.cpp; the rest is plain C++ for
+// Running a child is in child_process_posix.cpp and child_process_win32.cpp; the rest is plain C++ for
 // every platform.
 
 namespace testing_support {
@@ -22,7 +22,9 @@ ScratchFolder::ScratchFolder(const std::string& tag) {
   static const unsigned run = std::random_device{}();
   fs::path base = fs::path(RSCDC_TEST_BINARY_DIR) / "test-scratch";
   fs::create_directories(base);
-  path_ = (base / (tag + "-" + std::to_string(run) + "-" + std::to_string(counter++))).string();
+  // Forward slashes: on Windows the same name then also serves the Linux peer
+  // tools that tests run under wine.
+  path_ = (base / (tag + "-" + std::to_string(run) + "-" + std::to_string(counter++))).generic_string();
   fs::remove_all(path_);
   fs::create_directories(path_);
 }
