@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
 
 #include "tests/support/child_process.h"
 #include "tests/support/test_pki.h"
+#include "tests/support/time_zone.h"
 #include "verify/signed_file.h"
 #include "verify/test_helpers.h"
 
@@ -18,6 +18,7 @@ namespace {
 using testing_support::Credential;
 using testing_support::DefaultCrlFile;
 using testing_support::MakeCrlPem;
+using testing_support::ScopedTimeZone;
 using testing_support::ScratchFolder;
 using testing_support::TestIdentity;
 using testing_support::WriteWholeFile;
@@ -193,26 +194,6 @@ TEST_F(CertificateChainTest, ARevocationListFileThatCannotBeReadIsACryptoFailure
   const Outcome missing = Verify(T::SignerByRoot, {}, dir_ / "missing.crl");
   EXPECT_EQ(FirstLine(missing.printed), "[VE_CRYPT] Error loading revocation list file\n");
 }
-
-/// Sets TZ for the life of the object.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedTimeZone() {
-    if (old_.empty())
-      unsetenv("TZ");
-    else
-      setenv("TZ", old_.c_str(), 1);
-    tzset();
-  }
-
- private:
-  std::string old_;
-};
 
 TEST(VerificationTimeTest, IsMidnightOfTheFirstOfJanuary2009LocalTime) {
   constexpr std::int64_t kUtcMidnight = 1230768000;  // 2009-01-01T00:00:00Z
