@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
@@ -122,7 +120,7 @@ std::vector<std::string> TarSeeds(const ScratchFolder& scratch, const std::strin
 
 TEST(ArchiveFuzzTest, MutatedTarArchivesStayInsideTheirFolder) {
   ScratchFolder scratch("fuzz-tar");
-  const std::string escapeMarker = "rscdc-fuzz-escape-" + std::to_string(getpid());
+  const std::string escapeMarker = "rscdc-fuzz-escape-" + std::to_string(std::random_device{}());
   const std::vector<std::string> seeds = TarSeeds(scratch, escapeMarker);
   const std::string jail = scratch / "jail";
   const std::string target = jail + "/target";

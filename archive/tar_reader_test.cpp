@@ -1,8 +1,6 @@
 #include "archive/tar_reader.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -279,7 +277,7 @@ class UntarExtractTest : public ::testing::Test {
   std::vector<std::string> TargetListing() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::recursive_directory_iterator(target_)) {
-      names.push_back(fs::relative(entry.path(), target_).string() + (entry.is_directory() ? "/" : ""));
+      names.push_back(fs::relative(entry.path(), target_).generic_string() + (entry.is_directory() ? "/" : ""));
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -363,7 +361,7 @@ TEST_F(UntarExtractTest, DataCutShortLeavesThePartialFile) {
 TEST_F(UntarExtractTest, WriteFailureKeepsTheRuntimeError) {
   // A link planted in the target (the reader itself never makes one) leads the
   // write to a device that is always full.
-  ASSERT_EQ(symlink("/dev/full", In("full").c_str()), 0);
+  fs::create_symlink("/dev/full", In("full"));
   const Outcome outcome = Extract(TarFileEntry("full", std::string(70000, 'f')) + TarEnd());
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(FileErrorText(outcome.error), "No space left on device");

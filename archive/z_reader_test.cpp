@@ -1,9 +1,9 @@
 #include "archive/z_reader.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -582,7 +582,7 @@ TEST(DecompressFileTest, ShortWriteDeletesTheDestination) {
   // removes the link, never the device.
   ScratchFolder scratch("decompress-full");
   WriteWholeFile(scratch / "a.Z", Compress(scratch, MixedInput(200000, 5), 16));
-  ASSERT_EQ(symlink("/dev/full", (scratch / "out").c_str()), 0);
+  std::filesystem::create_symlink("/dev/full", scratch / "out");
   EXPECT_FALSE(DecompressFile(scratch / "out", nullptr, scratch / "a.Z"));
   EXPECT_EQ(FileErrorText(), "No space left on device");
   EXPECT_FALSE(PathExists(scratch / "out"));
@@ -594,7 +594,7 @@ TEST(DecompressFileTest, FailureAtCloseIsNoSuccess) {
   // cannot be written then, the file is lost and the call must say so.
   ScratchFolder scratch("decompress-close");
   WriteWholeFile(scratch / "a.Z", CodePacker(16, true).Codes({'s', 'm', 'a', 'l', 'l'}).Finish());
-  ASSERT_EQ(symlink("/dev/full", (scratch / "out").c_str()), 0);
+  std::filesystem::create_symlink("/dev/full", scratch / "out");
   EXPECT_FALSE(DecompressFile(scratch / "out", nullptr, scratch / "a.Z"));
   EXPECT_EQ(errno, ENOSPC);
   EXPECT_FALSE(PathExists(scratch / "out"));
