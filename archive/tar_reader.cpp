@@ -66,8 +66,16 @@ std::string EntryName(const unsigned char* header) {
 
 enum class Place { kInside, kTargetItself, kOutside };
 
+/// True for a component of dots and blanks only, other than ".": where file
+/// names lose their trailing dots and blanks (Windows), ".. " and "..." would
+/// lead to the parent folder or the folder itself.
+bool IsDotsAndBlanks(std::string_view component) {
+  return component.size() > 1 && component.find_first_not_of(". ") == std::string_view::npos;
+}
+
 /// Where a name leads once joined to the target folder. Backslashes count as
-/// separators too, so that an archive is confined alike wherever it is read.
+/// separators too, and names of dots and blanks are refused, so that an archive
+/// is confined alike wherever it is read.
 Place PlaceOf(const std::string& name) {
   if (!name.empty() && (name[0] == '/' || name[0] == '\\')) return Place::kOutside;
   bool namesSomething = false;
@@ -76,7 +84,7 @@ Place PlaceOf(const std::string& name) {
     std::size_t end = name.find_first_of("/\\", start);
     if (end == std::string::npos) end = name.size();
     const std::string_view component(name.data() + start, end - start);
-    if (component == "..") return Place::kOutside;
+    if (component == ".." || IsDotsAndBlanks(component) || component == " ") return Place::kOutside;
     if (!component.empty() && component != ".") namesSomething = true;
     start = end + 1;
   }
