@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <new>
@@ -253,10 +254,20 @@ TEST(UntarTest, AReadErrorIsNoEndOfArchive) {
 // ---------------------------------------------------------------------------
 // Extracting.
 
+// Names are UTF-8 on both sides: where the narrow path strings are in another
+// code page (Windows), the paths go through char8_t.
+fs::path Utf8Path(const std::string& name) { return fs::path(std::u8string(name.begin(), name.end())); }
+
+std::string Utf8Name(const fs::path& path) {
+  const std::u8string name = path.generic_u8string();
+  return std::string(name.begin(), name.end());
+}
+
 std::int64_t ModificationTime(const std::string& path) {
-  struct stat st {};
-  EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
-  return st.st_mtime;
+  std::error_code error;
+  const auto time = fs::last_write_time(Utf8Path(path), error);
+  EXPECT_FALSE(error) << path << ": " << error.message();
+  return std::chrono::floor<std::chrono::seconds>(std::chrono::file_clock::to_sys(time)).time_since_epoch().count();
 }
 
 std::int64_t AccessTime(const std::string& path) {
@@ -479,14 +490,14 @@ struct TreeEntry {
 /// reader does not).
 std::map<std::string, TreeEntry> ReadTree(const std::string& root) {
   std::map<std::string, TreeEntry> tree;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+  for (const auto& entry : fs::recursive_directory_iterator(Utf8Path(root))) {
     TreeEntry e;
     e.directory = entry.is_directory();
     if (!e.directory) {
-      e.content = ReadWholeFile(entry.path().string());
-      e.mtime = ModificationTime(entry.path().string());
+      e.content = ReadWholeFile(Utf8Name(entry.path()));
+      e.mtime = ModificationTime(Utf8Name(entry.path()));
     }
-    tree[fs::relative(entry.path(), root).string()] = e;
+    tree[Utf8Name(fs::relative(entry.path(), Utf8Path(root)))] = e;
   }
   return tree;
 }
@@ -512,7 +523,7 @@ class UntarRoundTripTest : public ::testing::Test {
   UntarRoundTripTest() : scratch_("untar-roundtrip"), source_(scratch_ / "src") {
     fs::create_directories(source_ + "/d1/d2/d3");
     fs::create_directories(source_ + "/empty dir");
-    fs::create_directories(source_ + "/caf\xC3\xA9");
+    fs::create_directories(Utf8Path(source_ + "/caf\xC3\xA9"));
   }
 
   void MakeFiles() {
