@@ -44,17 +44,17 @@ if(RSCDC_PACKAGE_DEMO)
   set(RSCDC_PACKAGE_DEMO_NOTE "THIS IS A DEMO BUILD. It trusts the demo root whose private keys are public\nand downloads from the local demo mirror: it proves nothing.\n\n")
 endif()
 if(WIN32)
-  # A plain-text readme with Windows line ends beside the programs, the
-  # substituted lines included.
+  # A plain-text readme with Windows line ends beside the programs.
   set(RSCDC_PACKAGE_SHOWN_VERSION "${PROJECT_VERSION}")
   if(RSCDC_PACKAGE_DEMO)
     set(RSCDC_PACKAGE_SHOWN_VERSION "${PROJECT_VERSION}-demo")
   endif()
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/README-windows.txt)
   file(READ packaging/README-windows.txt readme)
+  # Substituted first: file(CONFIGURE) leaves the line ends of what it
+  # substitutes as they are.
   string(CONFIGURE "${readme}" readme @ONLY)
-  string(REPLACE "\n" "\r\n" readme "${readme}")
-  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/README.txt CONTENT "${readme}" @ONLY)
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/README.txt CONTENT "${readme}" @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${PROJECT_BINARY_DIR}/README.txt DESTINATION .)
 endif()
 

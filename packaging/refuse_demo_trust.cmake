@@ -91,8 +91,8 @@ endif()
 if(demo_in AND NOT CPACK_RSCDC_DEMO_ALLOWED)
   list(REMOVE_DUPLICATES demo_in)
   list(JOIN demo_in ", " demo_in)
-  message(FATAL_ERROR "Refusing to package: ${demo_in} embeds the demo trust material of "
-          "${CPACK_RSCDC_DEMO_TRUST_DIR}, whose private keys are public. Configure the build with a "
+  message(FATAL_ERROR "Refusing to package: the demo trust material of ${CPACK_RSCDC_DEMO_TRUST_DIR}, "
+          "whose private keys are public, is embedded in ${demo_in}. Configure the build with a "
           "real root (RSCDC_TRUST_CERT, RSCDC_TRUST_CRL, RSCDC_DOWNLOAD_HOST), or package it "
           "as a demo with RSCDC_PACKAGE_DEMO=ON.")
 endif()
