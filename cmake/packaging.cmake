@@ -14,7 +14,13 @@ set(RSCDC_PACKAGE_MAINTAINER "Corvex Rescue CD maintainers <rescue-cd@corvex.exa
 if(NOT WIN32)
   configure_file(packaging/copyright.in ${PROJECT_BINARY_DIR}/copyright @ONLY)
   install(FILES README.md ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  # A native Debian package's changelog is changelog.gz.
+  # A native Debian package's changelog is changelog.gz; its newest entry is
+  # this version's.
+  file(STRINGS packaging/changelog newest LIMIT_COUNT 1)
+  if(NOT newest MATCHES "^rscdc \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "packaging/changelog has no entry for ${PROJECT_VERSION} at its top: ${newest}")
+  endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/changelog)
   rscdc_gzip(packaging/changelog ${PROJECT_BINARY_DIR}/changelog.gz rscdc_changelog)
   install(FILES ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
