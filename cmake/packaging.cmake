@@ -28,6 +28,8 @@ endif()
 set(CPACK_PACKAGE_NAME rscdc)
 set(CPACK_PACKAGE_VENDOR Corvex)
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(RSCDC_PACKAGE_SHOWN_VERSION "${PROJECT_VERSION}")
+set(RSCDC_PACKAGE_DEMO_NOTE "")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "builds a bootable anti-virus rescue CD image")
 set(CPACK_PACKAGE_DESCRIPTION "rscdc downloads a live Linux distribution and the Corvex anti-virus
 package, proves both against signed manifests that chain to a root
@@ -35,26 +37,23 @@ certificate built into the program, and masters a bootable ISO 9660 image
 with xorrisofs (or mkisofs, genisoimage). rscdc-publish writes the signed
 manifests for the operators of a download mirror.")
 if(RSCDC_PACKAGE_DEMO)
-  # The version carries it into the file name; "~" sorts a demo package before
-  # the release of the same version.
+  # The version carries it into the file names; in the Debian version "~"
+  # sorts a demo package before the release of the same version.
   set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}~demo")
+  set(RSCDC_PACKAGE_SHOWN_VERSION "${PROJECT_VERSION}-demo")
   string(APPEND CPACK_PACKAGE_DESCRIPTION_SUMMARY " (demo build)")
   string(APPEND CPACK_PACKAGE_DESCRIPTION "
 
 This is a demo build: it trusts the demo root whose private keys are public
 and downloads from the local demo mirror. It proves nothing; never use it
 for a real rescue CD.")
-endif()
-set(RSCDC_PACKAGE_DEMO_NOTE "")
-if(RSCDC_PACKAGE_DEMO)
-  set(RSCDC_PACKAGE_DEMO_NOTE "THIS IS A DEMO BUILD. It trusts the demo root whose private keys are public\nand downloads from the local demo mirror: it proves nothing.\n\n")
+  set(RSCDC_PACKAGE_DEMO_NOTE "THIS IS A DEMO BUILD. It trusts the demo root whose private keys are public
+and downloads from the local demo mirror: it proves nothing.
+
+")
 endif()
 if(WIN32)
   # A plain-text readme with Windows line ends beside the programs.
-  set(RSCDC_PACKAGE_SHOWN_VERSION "${PROJECT_VERSION}")
-  if(RSCDC_PACKAGE_DEMO)
-    set(RSCDC_PACKAGE_SHOWN_VERSION "${PROJECT_VERSION}-demo")
-  endif()
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/README-windows.txt)
   file(READ packaging/README-windows.txt readme)
   # Substituted first: file(CONFIGURE) leaves the line ends of what it
