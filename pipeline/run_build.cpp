@@ -24,6 +24,17 @@
 
 namespace {
 
+/// Prints a message of the message table; one without arguments is printed as
+/// it is, never read as a format.
+template <typename... Args>
+void Print(void (*print)(const char*, ...), const char* format, Args... args) {
+  if constexpr (sizeof...(Args) == 0) {
+    print("%s", format);
+  } else {
+    print(format, args...);
+  }
+}
+
 /// Console, clean-up and download rules shared by every step of one run.
 class BuildRun {
  public:
@@ -31,7 +42,7 @@ class BuildRun {
 
   template <typename... Args>
   void Step(const char* format, Args... args) const {
-    if (verbosity_ != Quiet) platform::PrintOut(format, args...);
+    if (verbosity_ != Quiet) Print(platform::PrintOut, format, args...);
   }
 
   /// Begins the next step with its message; false instead when an interrupt
@@ -47,7 +58,7 @@ class BuildRun {
   /// an interrupt request: the program's entry says that in a line of its own.
   template <typename... Args>
   void Report(const char* format, Args... args) const {
-    if (!platform::InterruptRequested()) platform::PrintErr(format, args...);
+    if (!platform::InterruptRequested()) Print(platform::PrintErr, format, args...);
   }
 
   /// Ends the run after a failure: the working folder goes, if made.
