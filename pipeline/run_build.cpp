@@ -64,6 +64,7 @@ class BuildRun {
   /// Ends the run after a failure: the working folder goes, if made.
   bool Abort() const {
     if (!workingFolder_.empty()) RemoveFolderTree(workingFolder_);
+    if (!createdOutput_.empty()) platform::DeleteFile(createdOutput_);
     return false;
   }
 
@@ -113,11 +114,14 @@ class BuildRun {
   const BuildSettings& settings() const { return settings_; }
   void SetWorkingFolder(const std::string& folder) { workingFolder_ = folder; }
   const std::string& WorkingFolder() const { return workingFolder_; }
+  /// The output file this run made; a failure removes it again.
+  void SetCreatedOutput(const std::string& path) { createdOutput_ = path; }
 
  private:
   Verbosity verbosity_;
   const BuildSettings& settings_;
   std::string workingFolder_;
+  std::string createdOutput_;
 };
 
 }  // namespace
@@ -157,10 +161,13 @@ bool RunBuild(const std::string& outputPath, const std::optional<std::string>& d
     platform::PrintErr("Cannot open the output file %s: %s\n", fullOutputPath.c_str(), LastErrorText().c_str());
     return run.Abort();
   }
-  if (!ProbeOutputFile(imagePath)) {
+  bool outputCreated = false;
+  if (!ProbeOutputFile(imagePath, outputCreated)) {
     platform::PrintErr("Cannot open the output file %s: %s\n", fullOutputPath.c_str(), FileErrorText().c_str());
     return run.Abort();
   }
+  // A failed run leaves no empty or half image where there was no file before.
+  if (outputCreated) run.SetCreatedOutput(imagePath);
 
   // The distribution.
   const std::string distributionPath = workingFolder + "/" + kDistributionFileName;

@@ -463,6 +463,7 @@ TEST_F(RunBuildTest, QuietFailurePrintsOnlyItsErrorLines) {
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, kChecksumWrong + kChecksumWrong);
+  EXPECT_FALSE(PathExists(Output())) << "the empty output file made by the run stayed";
   ExpectTempFolderClean();
 }
 

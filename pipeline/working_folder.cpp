@@ -33,6 +33,8 @@ bool PrepareWorkingFolder(const std::string& tempFolder, platform::ExclusiveLock
   return true;
 }
 
-bool ProbeOutputFile(const std::string& fullOutputPath) { return platform::ProbeAppendableFile(fullOutputPath); }
+bool ProbeOutputFile(const std::string& fullOutputPath, bool& created) {
+  return platform::ProbeAppendableFile(fullOutputPath, created);
+}
 
 bool RemoveFolderTree(const std::string& folder) { return platform::RemoveTree(folder); }

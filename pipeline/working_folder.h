@@ -27,8 +27,9 @@ bool PrepareWorkingFolder(const std::string& tempFolder, platform::ExclusiveLock
                           std::uint32_t& errorCode);
 
 /// Proves that the output file can be opened for appending; creates it empty
-/// when missing and never truncates it. Failure: reason in `errno`.
-bool ProbeOutputFile(const std::string& fullOutputPath);
+/// when missing (`created` then says so) and never truncates it. Failure:
+/// reason in `errno`.
+bool ProbeOutputFile(const std::string& fullOutputPath, bool& created);
 
 /// Removes a folder tree. Best effort: callers ignore the result.
 bool RemoveFolderTree(const std::string& folder);

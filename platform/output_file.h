@@ -41,9 +41,9 @@ class OutputFile {
 bool IsReadableFile(const std::string& path);
 
 /// Proves that `path` can be opened for appending: creates it empty when
-/// missing, never truncates it, and never waits (on a pipe without reader, for
-/// one). False with the reason in `errno` when it cannot be opened or is not a
-/// regular file (kFileNotRegular).
-bool ProbeAppendableFile(const std::string& path);
+/// missing (`created` then says so), never truncates it, and never waits (on a
+/// pipe without reader, for one). False with the reason in `errno` when it
+/// cannot be opened or is not a regular file (kFileNotRegular).
+bool ProbeAppendableFile(const std::string& path, bool& created);
 
 }  // namespace platform

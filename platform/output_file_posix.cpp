@@ -74,6 +74,10 @@ bool OpenRegular(const std::string& path, int flags) {
 
 bool IsReadableFile(const std::string& path) { return OpenRegular(path, O_RDONLY); }
 
-bool ProbeAppendableFile(const std::string& path) { return OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT); }
+bool ProbeAppendableFile(const std::string& path, bool& created) {
+  created = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
+  if (created) return true;
+  return errno == EEXIST && OpenRegular(path, O_WRONLY | O_APPEND);
+}
 
 }  // namespace platform

@@ -53,8 +53,9 @@ bool OutputFile::Close() {
 namespace {
 
 /// Opens `path` without waiting and keeps it only when it is a regular file
-/// on a disk: the console, NUL, pipes and devices are not.
-bool OpenRegular(const std::string& path, DWORD access, DWORD disposition) {
+/// on a disk: the console, NUL, pipes and devices are not. With OPEN_ALWAYS,
+/// `created` tells whether the file was made by this call.
+bool OpenRegular(const std::string& path, DWORD access, DWORD disposition, bool* created = nullptr) {
   const std::wstring wide = UTF8ToUTF16(path);
   // The C runtime refuses to open a folder with EACCES; the question here is
   // whether it is one.
@@ -65,6 +66,7 @@ bool OpenRegular(const std::string& path, DWORD access, DWORD disposition) {
   }
   HANDLE handle = CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (created != nullptr) *created = handle != INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_ALREADY_EXISTS;
   if (handle == INVALID_HANDLE_VALUE) {
     switch (::GetLastError()) {
       case ERROR_FILE_NOT_FOUND:
@@ -91,6 +93,8 @@ bool OpenRegular(const std::string& path, DWORD access, DWORD disposition) {
 
 bool IsReadableFile(const std::string& path) { return OpenRegular(path, GENERIC_READ, OPEN_EXISTING); }
 
-bool ProbeAppendableFile(const std::string& path) { return OpenRegular(path, FILE_APPEND_DATA, OPEN_ALWAYS); }
+bool ProbeAppendableFile(const std::string& path, bool& created) {
+  return OpenRegular(path, FILE_APPEND_DATA, OPEN_ALWAYS, &created);
+}
 
 }  // namespace platform
