@@ -58,7 +58,7 @@ std::string FailureMessage(std::uint32_t exitCode) {
 std::set<std::string> TreeFiles(const std::string& root) {
   std::set<std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) files.insert("/" + fs::relative(entry.path(), root).string());
+    if (entry.is_regular_file()) files.insert("/" + fs::relative(entry.path(), root).generic_string());
   }
   return files;
 }
@@ -70,11 +70,7 @@ std::uint32_t LittleEndian32(const std::string& bytes, size_t offset) {
 }
 
 /// Runs xorriso, the reader, on an image.
-ChildResult Xorriso(const std::vector<std::string>& args) {
-  const std::string xorriso = platform::FindProgramOnPath("xorriso");
-  if (xorriso.empty()) throw std::runtime_error("xorriso is not installed");
-  return RunChild(xorriso, args);
-}
+ChildResult Xorriso(const std::vector<std::string>& args) { return RunChild("/usr/bin/xorriso", args); }
 
 /// The regular files of an image as one of its name trees shows them:
 /// "nojoliet" reads the Rock Ridge names, "norock" the Joliet names.
@@ -121,6 +117,7 @@ class IsoMasterTest : public ::testing::Test {
     WriteWholeFile(root + "/slax/modules/a/b/c/d/e/f/g/h/deep module.lzm", "deep");
     WriteWholeFile(root + "/" + kLongName, "read me");
     WriteScript(root + "/slax/autorun.sh", "exit 0");
+    PlaceRealMkisofs(root);
   }
 
   ScratchFolder scratch_{"iso-master"};
@@ -178,9 +175,12 @@ TEST_F(IsoMasterTest, MastersABootableImageThatReadsBack) {
   EXPECT_EQ(ImageFiles(image, "nojoliet"), expected);
   EXPECT_EQ(ImageFiles(image, "norock"), expected);
 
-  // Rock Ridge keeps Unix attributes.
+  // Rock Ridge keeps Unix attributes (where the file system has them: wine
+  // sets no execute bits).
   ChildResult modes = Xorriso({"-read_fs", "nojoliet", "-indev", image, "-find", "/slax/autorun.sh", "-exec", "lsdl"});
-  EXPECT_EQ(modes.out.substr(0, 10), "-rwxr-xr-x") << modes.out;
+  ChildResult own = RunChild("/usr/bin/stat", {"-c", "%A", root + "/slax/autorun.sh"});
+  ASSERT_EQ(own.exitStatus, 0) << own.err;
+  EXPECT_EQ(modes.out.substr(0, 10), own.out.substr(0, 10)) << modes.out;
 }
 
 TEST_F(IsoMasterTest, OnlyVerboseRunsShowTheProgramsProgress) {
@@ -395,8 +395,7 @@ TEST_F(IsoMasterTest, MissingBootImageReportsTheProgramsOwnExitCode) {
   const std::string image = scratch_ / "out.iso";
 
   // The real program's answer to the same command, asked directly.
-  const std::string xorrisofs = platform::FindProgramOnPath("xorrisofs");
-  ASSERT_FALSE(xorrisofs.empty()) << "xorrisofs is not installed";
+  const std::string xorrisofs = "/usr/bin/xorrisofs";
   ChildOptions inTree;
   inTree.workingFolder = root;
   ChildResult direct =

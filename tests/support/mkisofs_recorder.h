@@ -60,6 +60,11 @@ class MkisofsRecorder {
   std::map<std::string, std::unique_ptr<ScopedEnvironmentVariable>> variables_;
 };
 
+/// Makes a real mastering program the one that a run in `workingFolder`
+/// starts: on POSIX the system's, found on PATH as the tool finds it; on Windows
+/// the stand-in mkisofs.exe (tests/tools), which runs the Linux xorrisofs.
+void PlaceRealMkisofs(const std::string& workingFolder);
+
 /// Ends of the program that only this platform has (POSIX: signals; Windows:
 /// a crash status), for EndWith, and the exit code MasterIsoImage then reports.
 struct ProgramEnd {

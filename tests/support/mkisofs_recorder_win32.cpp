@@ -27,14 +27,25 @@ std::string PlaceIn(const std::string& workingFolder) {
   return program;
 }
 
+void PlaceProgram(const std::string& built, const std::string& workingFolder) {
+  // CopyFileW: the mingw std::filesystem::copy_file refuses to overwrite.
+  if (!CopyFileW(platform::UTF8ToUTF16(BuiltProgram(built)).c_str(),
+                 platform::UTF8ToUTF16(PlaceIn(workingFolder)).c_str(), FALSE)) {
+    throw std::runtime_error("cannot copy " + built + " into " + workingFolder);
+  }
+}
+
 }  // namespace
 
 MkisofsRecorder::MkisofsRecorder() { Set("RSCDC_MKISOFS_RECORD", recordPath_); }
 
 std::string MkisofsRecorder::PlaceFor(const std::string& workingFolder, const std::string&) {
-  fs::copy_file(platform::FilePath(BuiltProgram("tests/tools/mkisofs_recorder.exe")),
-                platform::FilePath(PlaceIn(workingFolder)), fs::copy_options::overwrite_existing);
+  PlaceProgram("tests/tools/mkisofs_recorder.exe", workingFolder);
   return platform::kDistributionMkisofs;
+}
+
+void PlaceRealMkisofs(const std::string& workingFolder) {
+  PlaceProgram("tests/tools/mkisofs_stand_in.exe", workingFolder);
 }
 
 void MkisofsRecorder::PlaceUnstartable(const std::string& workingFolder) {

@@ -8,9 +8,13 @@
 // image file after -o is a Windows path; the boot files and the root "." are
 // relative to the current folder, the working folder, in which xorrisofs runs.
 //
-// Wine starts a Unix program with our standard handles, but the process handle
-// it returns can be neither waited on nor asked for an exit code. So xorrisofs
-// runs under /bin/sh, which writes its exit status into a file we wait for.
+// The process handle wine returns for a Unix program can be neither waited on
+// nor asked for an exit code, and the program writes to the Unix descriptors
+// wine had from the start rather than to the handles it is given (so the
+// tool's captured output would miss it). So xorrisofs runs under /bin/sh,
+// which sends its output into two files and then writes its exit status into
+// a third; we copy the output to our own handles as it grows and wait for the
+// status.
 
 #include <chrono>
 #include <cstdio>
@@ -27,10 +31,12 @@
 namespace {
 
 constexpr const char* kXorrisofs = "/usr/bin/xorrisofs";
-// $1 folder, $2 status file, then the program and its arguments, which reach
-// it as they are: the shell never reads them as text.
+// $1 folder, $2 status file, $3 and $4 output and error files, then the
+// program and its arguments, which reach it as they are: the shell never reads
+// them as text.
 constexpr const char* kScript =
-    "d=$1 s=$2; shift 2; (cd -- \"$d\" && exec \"$@\"); echo $? > \"$s.part\"; mv -- \"$s.part\" \"$s\"";
+    "d=$1 s=$2 o=$3 e=$4; shift 4; (cd -- \"$d\" && exec \"$@\") > \"$o\" 2> \"$e\"; echo $? > \"$s.part\"; "
+    "mv -- \"$s.part\" \"$s\"";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "mkisofs stand-in: %s\n", message.c_str());
@@ -53,6 +59,38 @@ std::wstring CurrentFolder() {
   folder.resize(GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
   return folder;
 }
+
+/// A file another process writes, passed on to one of our handles as it grows.
+class Relay {
+ public:
+  Relay(const std::wstring& path, DWORD standardHandle) : path_(path), to_(GetStdHandle(standardHandle)) {}
+  ~Relay() {
+    if (from_ != INVALID_HANDLE_VALUE) CloseHandle(from_);
+    DeleteFileW(path_.c_str());
+  }
+  Relay(const Relay&) = delete;
+  Relay& operator=(const Relay&) = delete;
+
+  /// Copies what has arrived since the last call.
+  void Pass() {
+    if (from_ == INVALID_HANDLE_VALUE) {
+      from_ = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (from_ == INVALID_HANDLE_VALUE) return;
+    }
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(from_, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+      DWORD written = 0;
+      WriteFile(to_, buffer, got, &written, nullptr);
+    }
+  }
+
+ private:
+  std::wstring path_;
+  HANDLE to_;
+  HANDLE from_ = INVALID_HANDLE_VALUE;
+};
 
 std::wstring FullPath(const std::wstring& path) {
   std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
@@ -89,13 +127,17 @@ int main() {
   wchar_t temp[MAX_PATH + 1];
   const DWORD tempLength = GetTempPathW(MAX_PATH + 1, temp);
   if (tempLength == 0 || tempLength > MAX_PATH) return Fail("no temporary folder");
-  const std::wstring status = std::wstring(temp, tempLength) + L"rscdc-mkisofs-stand-in-" +
-                              std::to_wstring(GetCurrentProcessId()) + L".status";
-  const std::string unixStatus = UnixPath(unixFileName, status);
-  if (unixStatus.empty()) return Fail("the temporary folder has no Unix path");
+  const std::wstring base =
+      std::wstring(temp, tempLength) + L"rscdc-mkisofs-stand-in-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring status = base + L".status";
+  const std::string unixBase = UnixPath(unixFileName, base);
+  if (unixBase.empty()) return Fail("the temporary folder has no Unix path");
   DeleteFileW(status.c_str());
+  Relay out(base + L".out", STD_OUTPUT_HANDLE);
+  Relay err(base + L".err", STD_ERROR_HANDLE);
 
-  std::vector<std::string> shell{"sh", "-c", kScript, "sh", folder, unixStatus, kXorrisofs};
+  std::vector<std::string> shell{"sh",        "-c", kScript, "sh", folder, unixBase + ".status", unixBase + ".out",
+                                 unixBase + ".err", kXorrisofs};
   shell.insert(shell.end(), unixArguments.begin(), unixArguments.end());
   std::wstring commandLine = platform::QuotedCommandLine(shell);
   STARTUPINFOW startup;
@@ -115,8 +157,12 @@ int main() {
 
   // Mastering has no time limit, and neither has this wait.
   while (GetFileAttributesW(status.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    out.Pass();
+    err.Pass();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  out.Pass();
+  err.Pass();
   char text[16] = {};
   FILE* file = _wfopen(status.c_str(), L"rb");
   const std::size_t length = file != nullptr ? std::fread(text, 1, sizeof text - 1, file) : 0;
