@@ -9,9 +9,9 @@
 // relative to the current folder, the working folder, in which xorrisofs runs.
 //
 // The process handle wine returns for a Unix program can be neither waited on
-// nor asked for an exit code, and the program writes to the Unix descriptors
-// wine had from the start rather than to the handles it is given (so the
-// tool's captured output would miss it). So xorrisofs runs under /bin/sh,
+// nor asked for an exit code, and the standard handles this program inherited
+// do not reach it: it writes to the descriptors wine itself was started with
+// (so the tool's captured output would miss it). So xorrisofs runs under /bin/sh,
 // which sends its output into two files and then writes its exit status into
 // a third; we copy the output to our own handles as it grows and wait for the
 // status.
