@@ -1,0 +1,173 @@
+// Test support, not part of the tool: a stand-in for the distribution's own
+// mkisofs.exe, for running the Windows tool under wine against the demo mirror
+// (demo/build-mirror --windows-mkisofs). It hands its arguments to the Linux
+// /usr/bin/xorrisofs, which takes the mkisofs options, and ends with its exit
+// code; xorrisofs writes to our standard output and error.
+//
+// Of the arguments the tool passes (platform/mkisofs_command.cpp) only the
+// image file after -o is a Windows path; the boot files and the root "." are
+// relative to the current folder, the working folder, in which xorrisofs runs.
+//
+// The process handle wine returns for a Unix program can be neither waited on
+// nor asked for an exit code, and the standard handles this program inherited
+// do not reach it: it writes to the descriptors wine itself was started with
+// (so the tool's captured output would miss it). So xorrisofs runs under /bin/sh,
+// which sends its output into two files and then writes its exit status into
+// a third; we copy the output to our own handles as it grows and wait for the
+// status.
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/process_win32.h"
+#include "platform/windows_api.h"
+
+#include <shellapi.h>
+
+namespace {
+
+constexpr const char* kXorrisofs = "/usr/bin/xorrisofs";
+// $1 folder, $2 status file, $3 and $4 output and error files, then the
+// program and its arguments, which reach it as they are: the shell never reads
+// them as text.
+constexpr const char* kScript =
+    "d=$1 s=$2 o=$3 e=$4; shift 4; (cd -- \"$d\" && exec \"$@\") > \"$o\" 2> \"$e\"; echo $? > \"$s.part\"; "
+    "mv -- \"$s.part\" \"$s\"";
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "mkisofs stand-in: %s\n", message.c_str());
+  return 1;
+}
+
+using UnixFileName = char*(__cdecl*)(const wchar_t*);
+
+/// The Unix path wine maps a Windows path to; empty when it maps to none.
+std::string UnixPath(UnixFileName unixFileName, const std::wstring& path) {
+  char* unix = unixFileName(path.c_str());
+  if (unix == nullptr) return {};
+  std::string result = unix;
+  HeapFree(GetProcessHeap(), 0, unix);
+  return result;
+}
+
+std::wstring CurrentFolder() {
+  std::wstring folder(GetCurrentDirectoryW(0, nullptr), L'\0');
+  folder.resize(GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
+  return folder;
+}
+
+/// A file another process writes, passed on to one of our handles as it grows.
+class Relay {
+ public:
+  Relay(const std::wstring& path, DWORD standardHandle) : path_(path), to_(GetStdHandle(standardHandle)) {}
+  ~Relay() {
+    if (from_ != INVALID_HANDLE_VALUE) CloseHandle(from_);
+    DeleteFileW(path_.c_str());
+  }
+  Relay(const Relay&) = delete;
+  Relay& operator=(const Relay&) = delete;
+
+  /// Copies what has arrived since the last call.
+  void Pass() {
+    if (from_ == INVALID_HANDLE_VALUE) {
+      from_ = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (from_ == INVALID_HANDLE_VALUE) return;
+    }
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(from_, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+      DWORD written = 0;
+      WriteFile(to_, buffer, got, &written, nullptr);
+    }
+  }
+
+ private:
+  std::wstring path_;
+  HANDLE to_;
+  HANDLE from_ = INVALID_HANDLE_VALUE;
+};
+
+std::wstring FullPath(const std::wstring& path) {
+  std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+  full.resize(GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+  return full;
+}
+
+}  // namespace
+
+int main() {
+  const auto unixFileName = reinterpret_cast<UnixFileName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixFileName == nullptr) return Fail("runs only under wine (no wine_get_unix_file_name)");
+
+  int count = 0;
+  wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (words == nullptr) return Fail("cannot split the command line");
+  std::vector<std::wstring> arguments(words + 1, words + count);
+  LocalFree(words);
+
+  const std::string folder = UnixPath(unixFileName, CurrentFolder());
+  if (folder.empty()) return Fail("the current folder has no Unix path");
+  std::vector<std::string> unixArguments;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    if (i > 0 && arguments[i - 1] == L"-o") {
+      const std::string image = UnixPath(unixFileName, FullPath(arguments[i]));
+      if (image.empty()) return Fail("the image path has no Unix path: " + platform::UTF16ToUTF8(arguments[i]));
+      unixArguments.push_back(image);
+    } else {
+      unixArguments.push_back(platform::UTF16ToUTF8(arguments[i]));
+    }
+  }
+
+  wchar_t temp[MAX_PATH + 1];
+  const DWORD tempLength = GetTempPathW(MAX_PATH + 1, temp);
+  if (tempLength == 0 || tempLength > MAX_PATH) return Fail("no temporary folder");
+  const std::wstring base =
+      std::wstring(temp, tempLength) + L"rscdc-mkisofs-stand-in-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring status = base + L".status";
+  const std::string unixBase = UnixPath(unixFileName, base);
+  if (unixBase.empty()) return Fail("the temporary folder has no Unix path");
+  DeleteFileW(status.c_str());
+  Relay out(base + L".out", STD_OUTPUT_HANDLE);
+  Relay err(base + L".err", STD_ERROR_HANDLE);
+
+  std::vector<std::string> shell{"sh",        "-c", kScript, "sh", folder, unixBase + ".status", unixBase + ".out",
+                                 unixBase + ".err", kXorrisofs};
+  shell.insert(shell.end(), unixArguments.begin(), unixArguments.end());
+  std::wstring commandLine = platform::QuotedCommandLine(shell);
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION child;
+  if (!CreateProcessW(FullPath(L"/bin/sh").c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                      &startup, &child)) {
+    return Fail("cannot start /bin/sh (error " + std::to_string(GetLastError()) + ")");
+  }
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+
+  // Mastering has no time limit, and neither has this wait.
+  while (GetFileAttributesW(status.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    out.Pass();
+    err.Pass();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  out.Pass();
+  err.Pass();
+  char text[16] = {};
+  FILE* file = _wfopen(status.c_str(), L"rb");
+  const std::size_t length = file != nullptr ? std::fread(text, 1, sizeof text - 1, file) : 0;
+  if (file != nullptr) std::fclose(file);
+  DeleteFileW(status.c_str());
+  if (length == 0) return Fail("xorrisofs left no exit status");
+  return std::atoi(text);
+}
