@@ -1,12 +1,6 @@
 #include "net/download.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -24,6 +18,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/local_server.h"
 #include "tests/support/stdout_capture.h"
+#include "tests/support/test_system.h"
 
 namespace {
 
@@ -71,7 +66,7 @@ class NoProxyEnvironment : public testing::Environment {
   void SetUp() override {
     for (const char* name : {"http_proxy", "https_proxy", "ftp_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY",
                              "FTP_PROXY", "ALL_PROXY"}) {
-      unsetenv(name);
+      testing_support::UnsetEnvironment(name);
     }
   }
 };
@@ -113,12 +108,6 @@ void ExpectBlocks(const RecordingProgress& progress, std::uint64_t total, std::u
     previous = done;
   }
   EXPECT_EQ(previous, size);
-}
-
-std::size_t OpenDescriptors() {
-  std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-  return count;
 }
 
 std::string FileUrl(const std::string& path) { return "file://" + path; }
@@ -386,9 +375,9 @@ TEST_F(HttpDownloadTest, ExceptionFromProgressPassesThroughAndKeepsPartialFile) 
   } throwing;
   server_.Script("/file", HttpReply::Generated(1000000));
   ASSERT_TRUE(DownloadUrl(nullptr, server_.Url("/file"), Destination()));  // settle one-time set-up
-  const std::size_t descriptors = OpenDescriptors();
+  const std::size_t descriptors = testing_support::OpenHandleCount();
   EXPECT_THROW(DownloadUrl(&throwing, server_.Url("/file"), Destination()), std::runtime_error);
-  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_EQ(testing_support::OpenHandleCount(), descriptors);
   EXPECT_EQ(throwing.calls, 2);
   EXPECT_EQ(ReadWholeFile(Destination()), PatternBytes(0, 2 * kBlock));
 }
@@ -401,13 +390,13 @@ TEST_F(HttpDownloadTest, EveryWayOutClosesEverything) {
   stalled.stallAfter = 10;
   server_.Script("/stall", stalled);
   ASSERT_TRUE(DownloadUrl(nullptr, server_.Url("/ok"), Destination()));  // settle one-time set-up
-  const std::size_t descriptors = OpenDescriptors();
+  const std::size_t descriptors = testing_support::OpenHandleCount();
   EXPECT_TRUE(Download(&progress_, server_.Url("/ok"), Destination()).ok);
   EXPECT_FALSE(Download(&progress_, server_.Url("/missing"), Destination()).ok);
   EXPECT_FALSE(Download(&progress_, server_.Url("/cut"), Destination()).ok);
   EXPECT_FALSE(Download(&progress_, server_.Url("/stall"), Destination(), ShortTimeouts()).ok);
   EXPECT_FALSE(Download(&progress_, server_.Url("/ok"), folder_ / "missing/out.bin").ok);
-  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_EQ(testing_support::OpenHandleCount(), descriptors);
 }
 
 TEST_F(HttpDownloadTest, VerboseDownloadDrawsPercentagesAndBlanksTheLine) {
@@ -457,29 +446,13 @@ TEST(DownloadConnectTest, RefusedConnectionIsCannotConnect) {
 // A listener whose accept queue is full drops new connection requests, so the
 // client waits for an answer to its SYN until the connect time-out.
 TEST(DownloadConnectTest, UnansweredConnectionTimesOut) {
-  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 0), 0);
-  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  std::vector<int> fillers;
-  for (int i = 0; i < 4; ++i) {
-    int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    fillers.push_back(filler);
-  }
+  testing_support::UnansweredListener listener;
   ScratchFolder folder("download");
   DownloadSettings settings = ShortTimeouts();
   settings.connectTimeout = 1s;
   settings.stallTimeout = 30s;
-  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/x";
+  const std::string url = "http://127.0.0.1:" + std::to_string(listener.port()) + "/x";
   const Outcome outcome = Download(nullptr, url, folder / "out.bin", settings);
-  for (int filler : fillers) close(filler);
-  close(listener);
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(outcome.code, 12002u) << ErrorCodeText(outcome.code);
   EXPECT_FALSE(PathExists(folder / "out.bin"));
@@ -587,7 +560,7 @@ TEST_F(FileUrlTest, MissingFolderOrSpecialSourceIsRefused) {
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(outcome.code, static_cast<std::uint32_t>(EISDIR)) << ErrorCodeText(outcome.code);
   // A pipe would wait for a writer for ever, a device could fill the disk.
-  ASSERT_EQ(mkfifo((folder_ / "fifo").c_str(), 0600), 0);
+  ASSERT_TRUE(testing_support::MakeFifo(folder_ / "fifo"));
   for (const std::string& source : {folder_ / "fifo", std::string("/dev/zero")}) {
     SCOPED_TRACE(source);
     outcome = Download(&progress_, FileUrl(source), folder_ / "out.bin");
