@@ -101,6 +101,16 @@ std::string ResolvedLocation(HINTERNET request, const std::wstring& url) {
   }
 }
 
+/// True when the answer is a status line alone. WinINet takes the end of the
+/// connection for the end of the header block, and an answer without a status
+/// line for HTTP/0.9 under a status line of its own; either way no header line
+/// is left, which no real server sends: the answer was cut off.
+bool IsStatusLineAlone(HINTERNET request) {
+  std::wstring headers;
+  if (!QueryHeader(request, HTTP_QUERY_RAW_HEADERS_CRLF, headers) || headers.rfind(L"HTTP/", 0) != 0) return false;
+  return headers.find(L':', headers.find(L"\r\n")) == std::wstring::npos;
+}
+
 /// Status, length and Location of an HTTP answer; false when the status cannot
 /// be read.
 bool ReadHttpAnswer(HINTERNET request, const std::wstring& url, TransferAnswer& answer) {
@@ -154,6 +164,7 @@ std::uint32_t TransferUrl(const std::string& url, const DownloadSettings& settin
   if (InternetQueryOptionW(request.get(), INTERNET_OPTION_HANDLE_TYPE, &type, &size)) {
     if (type == INTERNET_HANDLE_TYPE_HTTP_REQUEST) {
       if (!ReadHttpAnswer(request.get(), wideUrl, answer)) return ERROR_INTERNET_CANNOT_CONNECT;
+      if (IsStatusLineAlone(request.get())) return ERROR_INTERNET_CONNECTION_ABORTED;
     } else if (type == INTERNET_HANDLE_TYPE_FTP_FILE || type == INTERNET_HANDLE_TYPE_FTP_FILE_HTML) {
       DWORD high = 0;
       SetLastError(NO_ERROR);

@@ -99,7 +99,7 @@ TEST(ProbeOutputFileTest, ReportsTheCRuntimeReason) {
 TEST(ExpandOutputPathTest, RelativePathBecomesFull) {
   std::string full;
   ASSERT_TRUE(ExpandOutputPath("x.iso", full));
-  EXPECT_EQ(full, fs::current_path().string() + "/x.iso");
+  EXPECT_EQ(full, (fs::current_path() / "x.iso").string());
 }
 
 TEST(RemoveFolderTreeTest, RemovesNestedTreesAndToleratesAbsence) {
