@@ -57,13 +57,15 @@ HINTERNET SendHttpRequest(HINTERNET root, const std::wstring& url, DWORD flags, 
   const std::wstring host = part(parts.lpszHostName, parts.dwHostNameLength);
   const std::wstring user = part(parts.lpszUserName, parts.dwUserNameLength);
   const std::wstring password = part(parts.lpszPassword, parts.dwPasswordLength);
-  std::wstring target = part(parts.lpszUrlPath, parts.dwUrlPathLength) + part(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  std::wstring target =
+      part(parts.lpszUrlPath, parts.dwUrlPathLength) + part(parts.lpszExtraInfo, parts.dwExtraInfoLength);
   if (target.empty()) target = L"/";
   connection.reset(InternetConnectW(root, host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
                                     password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return nullptr;
   if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
-  InternetHandle request(HttpOpenRequestW(connection.get(), L"GET", target.c_str(), nullptr, nullptr, nullptr, flags, 0));
+  InternetHandle request(
+      HttpOpenRequestW(connection.get(), L"GET", target.c_str(), nullptr, nullptr, nullptr, flags, 0));
   if (!request || !SetTimeouts(request.get(), settings) || !HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
     const DWORD error = GetLastError();
     request.reset();
