@@ -2,7 +2,8 @@
 """FTP server for tests, on 127.0.0.1 only, passive mode, read-only.
 
 Serves one folder to anonymous users, or, with --user NAME:PASSWORD, to that
-one account only. Prints "ready <port>" once it listens. Ends on SIGTERM.
+one account only. Prints "ready <port>" once it listens and ends on SIGTERM, or
+reports and ends as test_server_control.py describes.
 """
 
 import argparse
@@ -13,12 +14,15 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
+import test_server_control
+
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
     parser.add_argument("--user", default="")
     parser.add_argument("--port", type=int, default=0)
+    test_server_control.add_arguments(parser)
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.CRITICAL)
@@ -37,7 +41,7 @@ def main():
     Handler.masquerade_address = "127.0.0.1"
     Handler.permit_foreign_addresses = False
     server = FTPServer(("127.0.0.1", args.port), Handler)
-    print(f"ready {server.address[1]}", flush=True)
+    test_server_control.announce(args, server.address[1])
     server.serve_forever(handle_exit=False)
 
 

@@ -23,7 +23,8 @@ generation starts the turn again. Reply keys, all optional:
   headers         {"Name": "value"}
 
 Each request is appended to the log file as "METHOD target" lines.
-Prints "ready <port>" once it listens. Ends on SIGTERM.
+Prints "ready <port>" once it listens and ends on SIGTERM, or reports and ends
+as test_server_control.py describes.
 """
 
 import argparse
@@ -35,6 +36,8 @@ import ssl
 import sys
 import threading
 import time
+
+import test_server_control
 
 PATTERN_PERIOD = 251
 _PATTERN = bytes(i % PATTERN_PERIOD for i in range(PATTERN_PERIOD * 1024))
@@ -223,6 +226,7 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--tls-cert", default="")
     parser.add_argument("--tls-key", default="")
+    test_server_control.add_arguments(parser)
     args = parser.parse_args()
 
     server = Server(("127.0.0.1", args.port), Handler)
@@ -231,7 +235,7 @@ def main():
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(args.tls_cert, args.tls_key)
         server.socket = context.wrap_socket(server.socket, server_side=True)
-    print(f"ready {server.server_address[1]}", flush=True)
+    test_server_control.announce(args, server.server_address[1])
     server.serve_forever()
 
 

@@ -1,32 +1,17 @@
 #include "tests/support/local_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
-extern char** environ;
+// Starting and ending the server processes is in local_server_posix.cpp and
+// local_server_win32.cpp; the rest is plain C++ for every platform.
 
 namespace testing_support {
 namespace {
 
-constexpr const char* kPython = "/usr/bin/python3";  // the one that has pyftpdlib
 constexpr std::uint64_t kPatternPeriod = 251;
-constexpr auto kStartTimeout = std::chrono::seconds(30);
-constexpr auto kStopTimeout = std::chrono::seconds(10);
 
 std::string SupportScript(const std::string& name) {
   return std::string(RSCDC_TEST_SOURCE_DIR) + "/tests/support/" + name;
@@ -92,22 +77,25 @@ std::string PatternBytes(std::uint64_t offset, std::size_t size) {
   return bytes;
 }
 
-std::uint16_t UnusedLocalPort() {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) throw std::runtime_error("socket failed");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  // The system picks a free number; once released, nothing listens there and
-  // connections are refused (unless another program takes it meanwhile).
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    close(s);
-    throw std::runtime_error("bind failed");
+std::vector<std::string> ServerProcess::Command(const std::string& script, const std::vector<std::string>& args) {
+  std::vector<std::string> command{"/usr/bin/python3", "-B", "-u", script};
+  command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
+
+std::vector<std::uint16_t> ServerProcess::ReadyPorts(const std::string& script, const std::string& line,
+                                                     std::size_t count) {
+  std::istringstream in(line);
+  std::string word;
+  std::vector<std::uint16_t> ports;
+  unsigned long port = 0;
+  if (in >> word && word == "ready") {
+    while (ports.size() < count && in >> port && port > 0 && port <= 65535) {
+      ports.push_back(static_cast<std::uint16_t>(port));
+    }
   }
-  close(s);
-  return ntohs(address.sin_port);
+  if (ports.size() != count || !(in >> word).fail()) throw std::runtime_error(script + " said: " + line);
+  return ports;
 }
 
 HttpReply HttpReply::Status(int status, std::string body) {
@@ -128,73 +116,6 @@ HttpReply HttpReply::Generated(std::uint64_t size) {
   HttpReply reply;
   reply.generate = size;
   return reply;
-}
-
-ServerProcess::ServerProcess(const std::string& script, const std::vector<std::string>& args) {
-  int pipeEnds[2];
-  if (pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  std::vector<std::string> argStrings{kPython, "-u", script};
-  argStrings.insert(argStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argStrings) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-  int rc = posix_spawn(&pid_, kPython, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeEnds[1]);
-  output_ = pipeEnds[0];
-  if (rc != 0) {
-    close(output_);
-    throw std::runtime_error("cannot start " + std::string(kPython));
-  }
-
-  std::string line;
-  const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
-  while (line.find('\n') == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd ready{output_, POLLIN, 0};
-    char chunk[256];
-    ssize_t n = 0;
-    if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0 ||
-        (n = read(output_, chunk, sizeof chunk)) <= 0) {
-      Stop();
-      throw std::runtime_error(script + " did not report ready; it said: " + line);
-    }
-    line.append(chunk, static_cast<std::size_t>(n));
-  }
-  unsigned port = 0;
-  if (std::sscanf(line.c_str(), "ready %u", &port) != 1 || port == 0 || port > 65535) {
-    Stop();
-    throw std::runtime_error(script + " said: " + line);
-  }
-  port_ = static_cast<std::uint16_t>(port);
-}
-
-ServerProcess::~ServerProcess() { Stop(); }
-
-void ServerProcess::Stop() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + kStopTimeout;
-    int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    pid_ = -1;
-  }
-  if (output_ >= 0) {
-    close(output_);
-    output_ = -1;
-  }
 }
 
 LocalHttpServer::LocalHttpServer(const Options& options)

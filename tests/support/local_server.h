@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -22,6 +20,22 @@ std::string PatternBytes(std::uint64_t offset, std::size_t size);
 
 /// A port on 127.0.0.1 where nothing listens (connections are refused).
 std::uint16_t UnusedLocalPort();
+
+/// A listener on 127.0.0.1 whose accept queue is full: it drops new connection
+/// requests, so a client waits for an answer until its connect time-out.
+class UnansweredListener {
+ public:
+  UnansweredListener();
+  ~UnansweredListener();
+  UnansweredListener(const UnansweredListener&) = delete;
+  UnansweredListener& operator=(const UnansweredListener&) = delete;
+  std::uint16_t port() const { return port_; }
+
+ private:
+  struct Sockets;
+  std::unique_ptr<Sockets> sockets_;
+  std::uint16_t port_ = 0;
+};
 
 /// One answer of the HTTP server to one request.
 struct HttpReply {
@@ -44,7 +58,9 @@ struct HttpReply {
   static HttpReply Generated(std::uint64_t size);
 };
 
-/// A started server process that printed "ready <port>".
+/// One of the server scripts beside this file, started and listening; it ends
+/// with the object. How it is started, told to end and made to end is each
+/// system's own (local_server_posix.cpp, local_server_win32.cpp).
 class ServerProcess {
  public:
   ServerProcess(const std::string& script, const std::vector<std::string>& args);
@@ -53,11 +69,17 @@ class ServerProcess {
   ServerProcess& operator=(const ServerProcess&) = delete;
   std::uint16_t port() const { return port_; }
 
- private:
-  void Stop();
+  /// The command that runs `script` with `args`: Debian's python3, which has
+  /// pyftpdlib, writing no byte code into the source tree.
+  static std::vector<std::string> Command(const std::string& script, const std::vector<std::string>& args);
+  /// The numbers of a "ready <n>..." line: `count` of them, each a port; throws
+  /// when `line` is anything else, naming `script`.
+  static std::vector<std::uint16_t> ReadyPorts(const std::string& script, const std::string& line,
+                                               std::size_t count);
 
-  pid_t pid_ = -1;
-  int output_ = -1;
+ private:
+  struct Running;
+  std::unique_ptr<Running> running_;
   std::uint16_t port_ = 0;
 };
 
