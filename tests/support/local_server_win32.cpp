@@ -52,11 +52,14 @@ sockaddr_in Loopback(std::uint16_t port) {
 struct ServerProcess::Running {
   Winsock winsock;
   ScratchFolder state{"server"};
+  std::string ended = state / "ended";  // written by the shell that ran the server, once it ended
   SOCKET control = INVALID_SOCKET;
 
   ~Running() {
     if (control == INVALID_SOCKET) return;
-    // Closing our end ends the server; its own end closing shows it is gone.
+    // Closing our end ends the server; its own end closing, and then the
+    // file of its end, show it is gone (and that the shell no longer writes
+    // into the state folder).
     shutdown(control, SD_SEND);
     DWORD timeout = kStopTimeoutMs;
     setsockopt(control, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
@@ -64,6 +67,10 @@ struct ServerProcess::Running {
     while (recv(control, &byte, 1, 0) > 0) {
     }
     closesocket(control);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopTimeoutMs);
+    while (!PathExists(ended) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
   }
 };
 
@@ -114,7 +121,7 @@ ServerProcess::ServerProcess(const std::string& script, const std::vector<std::s
     : running_(std::make_unique<Running>()) {
   const std::string readyFile = running_->state / "ready";
   const std::string errors = running_->state / "errors";
-  const std::string ended = running_->state / "ended";
+  const std::string& ended = running_->ended;
   std::vector<std::string> command = Command(script, args);
   command.insert(command.end(), {"--ready-file", readyFile});
   // $1 the file for the server's errors, $2 the file that tells it ended, then
