@@ -59,7 +59,8 @@ bool PathExists(const std::string& path) {
 }
 
 std::string BuiltProgram(const std::string& relativePath) {
-  return (fs::path(RSCDC_TEST_BINARY_DIR) / relativePath).string();
+  // Forward slashes also serve the Linux tools that tests run under wine.
+  return (fs::path(RSCDC_TEST_BINARY_DIR) / relativePath).generic_string() + RSCDC_TEST_EXECUTABLE_SUFFIX;
 }
 
 }  // namespace testing_support

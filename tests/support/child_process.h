@@ -46,7 +46,8 @@ std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& bytes);
 bool PathExists(const std::string& path);
 
-/// Path of a program built by this project (in the build tree).
+/// Path of a program built by this project (in the build tree), with the
+/// platform's executable suffix.
 std::string BuiltProgram(const std::string& relativePath);
 
 }  // namespace testing_support

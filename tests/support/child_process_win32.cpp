@@ -115,12 +115,16 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     words.insert(words.end(), args.begin(), args.end());
     started = FullPath(program);
   } else {
-    // $1 working folder, $2 status file, $3 time-out in seconds, then the program and its arguments.
+    // $1 working folder, $2 status file, $3 time-out in seconds, $4 and $5 the
+    // output files, then the program and its arguments. The program's streams
+    // are opened by the shell: a Unix program that wine starts does not always
+    // write to the handles it was given.
     words = {"sh", "-c",
-             "d=$1 s=$2 t=$3; shift 3; (cd -- \"$d\" && exec /usr/bin/timeout -s KILL \"$t\" \"$@\"); "
+             "d=$1 s=$2 t=$3 o=$4 e=$5; shift 5; "
+             "(cd -- \"$d\" && exec /usr/bin/timeout -s KILL \"$t\" \"$@\" >> \"$o\" 2>> \"$e\"); "
              "echo $? > \"$s.part\"; mv -- \"$s.part\" \"$s\"",
              "sh", options.workingFolder.empty() ? "." : options.workingFolder, statusPath,
-             std::to_string(options.timeoutSeconds), program};
+             std::to_string(options.timeoutSeconds), outPath, errPath, program};
     words.insert(words.end(), args.begin(), args.end());
     started = FullPath("/bin/sh");
   }

@@ -16,7 +16,8 @@ namespace {
 std::string SourcePath(const std::string& relative) { return std::string(RSCDC_TEST_SOURCE_DIR) + "/" + relative; }
 
 std::vector<std::string> BuildMirrorArgs(const MirrorVariation& v) {
-  std::vector<std::string> args{"--publish", BuiltProgram("publish/rscdc-publish"), "--version", v.version};
+  std::vector<std::string> args = MirrorToolArgs();
+  args.insert(args.end(), {"--version", v.version});
   if (!v.identities) args.push_back("--no-ides");
   if (!v.versionFile) args.push_back("--no-version-file");
   if (!v.bootFile) args.push_back("--no-boot-file");
@@ -60,8 +61,19 @@ const std::string& DemoMirror(const MirrorVariation& variation) {
 }
 
 void CopyMirror(const MirrorVariation& variation, const std::string& folder) {
+  // File by file: mingw's std::filesystem::copy refuses a folder that exists
+  // and a file it would overwrite.
+  const fs::path source = DemoMirror(variation);
   fs::create_directories(folder);
-  fs::copy(DemoMirror(variation), folder, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  for (const auto& entry : fs::recursive_directory_iterator(source)) {
+    const fs::path target = fs::path(folder) / fs::relative(entry.path(), source);
+    if (entry.is_directory()) {
+      fs::create_directories(target);
+    } else {
+      fs::remove(target);
+      fs::copy_file(entry.path(), target);
+    }
+  }
 }
 
 std::string MirrorFile(const std::string& mirrorFolder, const std::string& serverPath) {

@@ -63,6 +63,14 @@ class DemoTrust {
   platform::ResourceTable table_;
 };
 
+/// demo/build-mirror's options that name this platform's programs: the signer,
+/// and on Windows the mastering program the distribution brings.
+std::vector<std::string> MirrorToolArgs();
+
+/// The boot ways a Verbose run reports for an image of the full demo mirror:
+/// the Windows command line is the fixed BIOS-only one.
+std::string DemoMirrorBootWays();
+
 /// The demo trust files in the source tree.
 std::string DemoRootCertificatePath();
 std::string DemoRootCrlPath();

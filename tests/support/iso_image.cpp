@@ -1,7 +1,5 @@
 #include "tests/support/iso_image.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +7,7 @@
 #include <stdexcept>
 
 #include "tests/support/child_process.h"
+#include "tests/support/test_system.h"
 
 namespace testing_support {
 namespace fs = std::filesystem;
@@ -44,19 +43,6 @@ MasteringOutcome MasterFolder(const std::string& folder) {
 }
 
 }  // namespace
-
-std::string FindOnPath(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::istringstream in(path != nullptr ? path : "/usr/bin:/bin");
-  for (std::string dir; std::getline(in, dir, ':');) {
-    if (dir.empty()) continue;
-    const std::string candidate = dir + "/" + name;
-    if (access(candidate.c_str(), X_OK) == 0 && !fs::is_directory(candidate)) {
-      return fs::absolute(candidate).lexically_normal().string();
-    }
-  }
-  return {};
-}
 
 std::string MasteringProgram() {
   for (const char* name : {"xorrisofs", "mkisofs", "genisoimage"}) {

@@ -43,7 +43,4 @@ std::vector<std::string> TarFiles(const std::string& archive);
 /// The content of a .Z file, decompressed by the compress program.
 std::string Uncompressed(const std::string& zFile);
 
-/// The absolute path of `name` on PATH; empty when not found.
-std::string FindOnPath(const std::string& name);
-
 }  // namespace testing_support

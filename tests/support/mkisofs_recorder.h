@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/test_system.h"
 
 namespace testing_support {
 
-class ScopedEnvironmentVariable;
 
 /// How a recorded mastering run was started.
 struct MkisofsRecord {
@@ -84,18 +84,5 @@ class ChildExitCodesLost {
   ChildExitCodesLost& operator=(const ChildExitCodesLost&) = delete;
 };
 
-/// Sets (or, given no value, removes) an environment variable for the life of
-/// the object, and puts back what was there before.
-class ScopedEnvironmentVariable {
- public:
-  ScopedEnvironmentVariable(const std::string& name, const std::optional<std::string>& value);
-  ~ScopedEnvironmentVariable();
-  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
-  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
 
 }  // namespace testing_support

@@ -73,22 +73,4 @@ ChildExitCodesLost::ChildExitCodesLost() {
 
 ChildExitCodesLost::~ChildExitCodesLost() { sigaction(SIGCHLD, &previousChildAction, nullptr); }
 
-ScopedEnvironmentVariable::ScopedEnvironmentVariable(const std::string& name, const std::optional<std::string>& value)
-    : name_(name) {
-  if (const char* old = std::getenv(name.c_str())) old_ = old;
-  if (value) {
-    setenv(name.c_str(), value->c_str(), 1);
-  } else {
-    unsetenv(name.c_str());
-  }
-}
-
-ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
-  if (old_) {
-    setenv(name_.c_str(), old_->c_str(), 1);
-  } else {
-    unsetenv(name_.c_str());
-  }
-}
-
 }  // namespace testing_support

@@ -40,12 +40,12 @@ void PlaceProgram(const std::string& built, const std::string& workingFolder) {
 MkisofsRecorder::MkisofsRecorder() { Set("RSCDC_MKISOFS_RECORD", recordPath_); }
 
 std::string MkisofsRecorder::PlaceFor(const std::string& workingFolder, const std::string&) {
-  PlaceProgram("tests/tools/mkisofs_recorder.exe", workingFolder);
+  PlaceProgram("tests/tools/mkisofs_recorder", workingFolder);
   return platform::kDistributionMkisofs;
 }
 
 void PlaceRealMkisofs(const std::string& workingFolder) {
-  PlaceProgram("tests/tools/mkisofs_stand_in.exe", workingFolder);
+  PlaceProgram("tests/tools/mkisofs_stand_in", workingFolder);
 }
 
 void MkisofsRecorder::PlaceUnstartable(const std::string& workingFolder) {
@@ -90,33 +90,5 @@ ChildExitCodesLost::ChildExitCodesLost() {
 }
 
 ChildExitCodesLost::~ChildExitCodesLost() = default;
-
-namespace {
-
-// The C runtime keeps a copy of the environment (getenv reads it); child
-// processes get the system's. Both are set.
-void SetVariable(const std::string& name, const std::optional<std::string>& value) {
-  const std::wstring wideName = platform::UTF8ToUTF16(name);
-  const std::wstring wideValue = value ? platform::UTF8ToUTF16(*value) : std::wstring();
-  _wputenv_s(wideName.c_str(), wideValue.c_str());
-  SetEnvironmentVariableW(wideName.c_str(), value ? wideValue.c_str() : nullptr);
-}
-
-}  // namespace
-
-ScopedEnvironmentVariable::ScopedEnvironmentVariable(const std::string& name, const std::optional<std::string>& value)
-    : name_(name) {
-  const std::wstring wideName = platform::UTF8ToUTF16(name);
-  const DWORD needed = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
-  if (needed != 0) {
-    std::wstring old(needed, L'\0');
-    const DWORD length = GetEnvironmentVariableW(wideName.c_str(), old.data(), needed);
-    old.resize(length);
-    old_ = platform::UTF16ToUTF8(old);
-  }
-  SetVariable(name, value);
-}
-
-ScopedEnvironmentVariable::~ScopedEnvironmentVariable() { SetVariable(name_, old_); }
 
 }  // namespace testing_support

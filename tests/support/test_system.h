@@ -1,10 +1,25 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 /// What tests ask of the system they run on, beyond files and processes.
 namespace testing_support {
+
+/// Sets (or, given no value, removes) an environment variable for the life of
+/// the object, and puts back what was there before.
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(const std::string& name, const std::optional<std::string>& value);
+  ~ScopedEnvironmentVariable();
+  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
 
 /// Removes an environment variable from this process.
 void UnsetEnvironment(const std::string& name);
@@ -17,5 +32,13 @@ bool MakeFifo(const std::string& path);
 
 /// True when this process may write to files whatever their permissions say.
 bool IgnoresFilePermissions();
+
+/// The absolute path of the Linux program `name` that tests run (on Windows,
+/// under wine, by its Unix path in /usr/bin or /bin); empty when not found.
+std::string FindOnPath(const std::string& name);
+
+/// The environment variable that names the temporary folder for the programs
+/// under test: TMPDIR on POSIX, TMP on Windows.
+const char* TempFolderVariable();
 
 }  // namespace testing_support

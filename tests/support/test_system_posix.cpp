@@ -5,10 +5,30 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 namespace testing_support {
 
 void UnsetEnvironment(const std::string& name) { unsetenv(name.c_str()); }
+
+ScopedEnvironmentVariable::ScopedEnvironmentVariable(const std::string& name, const std::optional<std::string>& value)
+    : name_(name) {
+  if (const char* old = std::getenv(name.c_str())) old_ = old;
+  if (value) {
+    setenv(name.c_str(), value->c_str(), 1);
+  } else {
+    unsetenv(name.c_str());
+  }
+}
+
+ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
+  if (old_) {
+    setenv(name_.c_str(), old_->c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+}
+
 
 std::size_t OpenHandleCount() {
   std::size_t count = 0;
@@ -19,5 +39,21 @@ std::size_t OpenHandleCount() {
 bool MakeFifo(const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; }
 
 bool IgnoresFilePermissions() { return geteuid() == 0; }
+
+std::string FindOnPath(const std::string& name) {
+  namespace fs = std::filesystem;
+  const char* path = std::getenv("PATH");
+  std::istringstream in(path != nullptr ? path : "/usr/bin:/bin");
+  for (std::string dir; std::getline(in, dir, ':');) {
+    if (dir.empty()) continue;
+    const std::string candidate = dir + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0 && !fs::is_directory(candidate)) {
+      return fs::absolute(candidate).lexically_normal().string();
+    }
+  }
+  return {};
+}
+
+const char* TempFolderVariable() { return "TMPDIR"; }
 
 }  // namespace testing_support

@@ -1,16 +1,42 @@
 #include "tests/support/test_system.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/windows_api.h"
 
 namespace testing_support {
 
-// The C runtime keeps its own copy of the environment: both copies lose it.
-void UnsetEnvironment(const std::string& name) {
-  _putenv_s(name.c_str(), "");
-  SetEnvironmentVariableW(platform::UTF8ToUTF16(name).c_str(), nullptr);
+namespace {
+
+// The C runtime keeps a copy of the environment (getenv reads it); child
+// processes get the system's. Both are set.
+void SetVariable(const std::string& name, const std::optional<std::string>& value) {
+  const std::wstring wideName = platform::UTF8ToUTF16(name);
+  const std::wstring wideValue = value ? platform::UTF8ToUTF16(*value) : std::wstring();
+  _wputenv_s(wideName.c_str(), wideValue.c_str());
+  SetEnvironmentVariableW(wideName.c_str(), value ? wideValue.c_str() : nullptr);
 }
+
+}  // namespace
+
+void UnsetEnvironment(const std::string& name) { SetVariable(name, std::nullopt); }
+
+ScopedEnvironmentVariable::ScopedEnvironmentVariable(const std::string& name, const std::optional<std::string>& value)
+    : name_(name) {
+  const std::wstring wideName = platform::UTF8ToUTF16(name);
+  const DWORD needed = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+  if (needed != 0) {
+    std::wstring old(needed, L'\0');
+    const DWORD length = GetEnvironmentVariableW(wideName.c_str(), old.data(), needed);
+    old.resize(length);
+    old_ = platform::UTF16ToUTF8(old);
+  }
+  SetVariable(name, value);
+}
+
+ScopedEnvironmentVariable::~ScopedEnvironmentVariable() { SetVariable(name_, old_); }
+
 
 std::size_t OpenHandleCount() {
   DWORD count = 0;
@@ -23,5 +49,18 @@ bool MakeFifo(const std::string&) { return false; }
 
 // The read-only attribute holds for every user.
 bool IgnoresFilePermissions() { return false; }
+
+// Wine runs a Linux program by its Unix path; PATH here is the Windows one.
+std::string FindOnPath(const std::string& name) {
+  for (const char* dir : {"/usr/bin/", "/bin/"}) {
+    const std::string candidate = dir + name;
+    std::error_code error;
+    if (std::filesystem::is_regular_file(candidate, error)) return candidate;
+  }
+  return {};
+}
+
+// GetTempPath reads TMP first.
+const char* TempFolderVariable() { return "TMP"; }
 
 }  // namespace testing_support
