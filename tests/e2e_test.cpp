@@ -3,11 +3,7 @@
 // same image bytes under one SOURCE_DATE_EPOCH; the image booted in QEMU four
 // ways; whole runs under valgrind. The tests of this file take the port in
 // turn (CTest resource lock "port-8711").
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -71,36 +67,6 @@ std::string WithoutProgressLines(const std::string& out) {
   return kept;
 }
 
-/// Holds the demo port bound without listening: connections to it are
-/// refused, and no other program can start serving there meanwhile.
-class ClosedPort {
- public:
-  explicit ClosedPort(std::uint16_t port) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (true) {
-      socket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      address.sin_port = htons(port);
-      if (socket_ >= 0 && bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return;
-      if (socket_ >= 0) close(socket_);
-      socket_ = -1;
-      if (std::chrono::steady_clock::now() >= deadline) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
-  }
-  ~ClosedPort() {
-    if (socket_ >= 0) close(socket_);
-  }
-  ClosedPort(const ClosedPort&) = delete;
-  ClosedPort& operator=(const ClosedPort&) = delete;
-  bool held() const { return socket_ >= 0; }
-
- private:
-  int socket_ = -1;
-};
-
 /// Runs the program in a folder of its own with a temporary folder of its
 /// own, against mirrors served on the demo port.
 class DemoHostTest : public ::testing::Test {
@@ -127,7 +93,7 @@ class DemoHostTest : public ::testing::Test {
   ChildOptions Options() const {
     ChildOptions options;
     options.workingFolder = place_.path();
-    options.env["TMPDIR"] = temp_.path();
+    options.env[TempFolderVariable()] = temp_.path();
     return options;
   }
 
@@ -282,7 +248,7 @@ TEST_F(EndToEndTest, AnInterruptCleansUpAndEndsByTheSignal) {
   const Row rows[] = {
       {"a download", SIGINT, {"-d", slow.Url("/live.tar"), "out.iso"},
        [&] { return PathExists(partial) && fs::file_size(partial) >= 65536; }},
-      {"a download", SIGHUP, {"-q", "-d", slow.Url("/live.tar"), "out.iso"},
+      {"a download", kHangUpSignal, {"-q", "-d", slow.Url("/live.tar"), "out.iso"},
        [&] { return PathExists(partial) && fs::file_size(partial) >= 65536; }},
       {"mastering", SIGTERM, {"-q", "out.iso"}, [&] { return !ReadWholeFile(pidFile).empty(); }},
   };
@@ -302,7 +268,7 @@ TEST_F(EndToEndTest, AnInterruptCleansUpAndEndsByTheSignal) {
     EXPECT_EQ(ReadWholeFile(Output()), "");
     const std::string mastering = ReadWholeFile(pidFile);
     if (!mastering.empty()) {
-      EXPECT_NE(kill(std::stoi(mastering), 0), 0) << "the mastering program outlived the tool";
+      EXPECT_FALSE(ProcessExists(std::stoi(mastering))) << "the mastering program outlived the tool";
     }
   }
 }

@@ -175,6 +175,14 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
   }
   result.out = ReadWholeFile(outPath);
   result.err = ReadWholeFile(errPath);
+  if (windowsProgram) {
+    // The C runtime ends text lines with CR LF on Windows; tests compare the
+    // text, which is the same on both platforms.
+    for (std::string* text : {&result.out, &result.err}) {
+      std::string::size_type at = 0;
+      while ((at = text->find("\r\n", at)) != std::string::npos) text->erase(at, 1);
+    }
+  }
   return result;
 }
 

@@ -1,9 +1,12 @@
 #include "tests/support/local_server.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 // Starting and ending the server processes is in local_server_posix.cpp and
 // local_server_win32.cpp; the rest is plain C++ for every platform.
@@ -96,6 +99,15 @@ std::vector<std::uint16_t> ServerProcess::ReadyPorts(const std::string& script, 
   }
   if (ports.size() != count || !(in >> word).fail()) throw std::runtime_error(script + " said: " + line);
   return ports;
+}
+
+bool RetryForAMinute(const std::function<bool()>& attempt) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!attempt()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  return true;
 }
 
 HttpReply HttpReply::Status(int status, std::string body) {

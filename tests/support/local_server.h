@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -36,6 +37,27 @@ class UnansweredListener {
   std::unique_ptr<Sockets> sockets_;
   std::uint16_t port_ = 0;
 };
+
+/// Holds a port on 127.0.0.1 bound without listening: connections to it are
+/// refused, and no other program can start serving there meanwhile. A port
+/// that is taken is tried again for up to a minute; held() says whether it
+/// was got.
+class ClosedPort {
+ public:
+  explicit ClosedPort(std::uint16_t port);
+  ~ClosedPort();
+  ClosedPort(const ClosedPort&) = delete;
+  ClosedPort& operator=(const ClosedPort&) = delete;
+  bool held() const { return socket_ != nullptr; }
+
+ private:
+  struct Socket;
+  static std::unique_ptr<Socket> BindOnly(std::uint16_t port);
+  std::unique_ptr<Socket> socket_;
+};
+
+/// Calls `attempt` every half second until it succeeds, for up to a minute.
+bool RetryForAMinute(const std::function<bool()>& attempt);
 
 /// One answer of the HTTP server to one request.
 struct HttpReply {

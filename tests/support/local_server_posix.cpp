@@ -68,6 +68,29 @@ std::uint16_t UnusedLocalPort() {
   return ntohs(address.sin_port);
 }
 
+struct ClosedPort::Socket {
+  int fd;
+  ~Socket() { close(fd); }
+};
+
+std::unique_ptr<ClosedPort::Socket> ClosedPort::BindOnly(std::uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
+  auto held = std::make_unique<Socket>(Socket{fd});
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return nullptr;
+  return held;
+}
+
+ClosedPort::ClosedPort(std::uint16_t port) {
+  RetryForAMinute([&] { return (socket_ = BindOnly(port)) != nullptr; });
+}
+
+ClosedPort::~ClosedPort() = default;
+
 struct UnansweredListener::Sockets {
   std::vector<int> all;  // the listener, then the connections that fill its queue
   ~Sockets() {

@@ -49,6 +49,31 @@ sockaddr_in Loopback(std::uint16_t port) {
 
 }  // namespace
 
+struct ClosedPort::Socket {
+  Winsock winsock;
+  SOCKET s = INVALID_SOCKET;
+  ~Socket() {
+    if (s != INVALID_SOCKET) closesocket(s);
+  }
+};
+
+std::unique_ptr<ClosedPort::Socket> ClosedPort::BindOnly(std::uint16_t port) {
+  auto held = std::make_unique<Socket>();
+  held->s = NewSocket();
+  // Exclusive: otherwise Windows lets another socket bind the same port.
+  BOOL exclusive = TRUE;
+  setsockopt(held->s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+  sockaddr_in address = Loopback(port);
+  if (bind(held->s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return nullptr;
+  return held;
+}
+
+ClosedPort::ClosedPort(std::uint16_t port) {
+  RetryForAMinute([&] { return (socket_ = BindOnly(port)) != nullptr; });
+}
+
+ClosedPort::~ClosedPort() = default;
+
 struct ServerProcess::Running {
   Winsock winsock;
   ScratchFolder state{"server"};

@@ -37,6 +37,13 @@ bool IgnoresFilePermissions();
 /// under wine, by its Unix path in /usr/bin or /bin); empty when not found.
 std::string FindOnPath(const std::string& name);
 
+/// The signal of a closed terminal (SIGHUP); Windows has none, and the tests
+/// that send signals are POSIX only.
+extern const int kHangUpSignal;
+
+/// True while the process `pid` exists.
+bool ProcessExists(int pid);
+
 /// The environment variable that names the temporary folder for the programs
 /// under test: TMPDIR on POSIX, TMP on Windows.
 const char* TempFolderVariable();

@@ -1,5 +1,6 @@
 #include "tests/support/test_system.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,5 +56,9 @@ std::string FindOnPath(const std::string& name) {
 }
 
 const char* TempFolderVariable() { return "TMPDIR"; }
+
+const int kHangUpSignal = SIGHUP;
+
+bool ProcessExists(int pid) { return kill(pid, 0) == 0; }
 
 }  // namespace testing_support

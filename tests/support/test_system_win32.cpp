@@ -63,4 +63,14 @@ std::string FindOnPath(const std::string& name) {
 // GetTempPath reads TMP first.
 const char* TempFolderVariable() { return "TMP"; }
 
+const int kHangUpSignal = -1;
+
+bool ProcessExists(int pid) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return false;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+}
+
 }  // namespace testing_support
