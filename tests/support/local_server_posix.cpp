@@ -69,14 +69,16 @@ std::uint16_t UnusedLocalPort() {
 }
 
 struct ClosedPort::Socket {
-  int fd;
-  ~Socket() { close(fd); }
+  int fd = -1;
+  ~Socket() {
+    if (fd >= 0) close(fd);
+  }
 };
 
 std::unique_ptr<ClosedPort::Socket> ClosedPort::BindOnly(std::uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  auto held = std::make_unique<Socket>();
+  const int fd = held->fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return nullptr;
-  auto held = std::make_unique<Socket>(Socket{fd});
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
