@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/paths.h"
 #include "platform/process_win32.h"
 #include "platform/windows_api.h"
 
@@ -46,17 +47,9 @@ bool IsWindowsProgram(const std::string& program) {
 }
 
 std::wstring FullPath(const std::string& path) {
-  const std::wstring wide = platform::UTF8ToUTF16(path);
-  std::wstring full(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (n == 0) throw std::runtime_error("no full path for " + path);
-    if (n < full.size()) {
-      full.resize(n);
-      return full;
-    }
-    full.resize(n);
-  }
+  std::string full;
+  if (!platform::FullPath(path, full)) throw std::runtime_error("no full path for " + path);
+  return platform::UTF8ToUTF16(full);
 }
 
 bool SameName(const std::wstring& a, const std::wstring& b) {

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/paths.h"
 #include "platform/process_win32.h"
 #include "platform/windows_api.h"
 
@@ -92,10 +93,10 @@ class Relay {
   HANDLE from_ = INVALID_HANDLE_VALUE;
 };
 
-std::wstring FullPath(const std::wstring& path) {
-  std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
-  full.resize(GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
-  return full;
+/// The full Windows path of `path`; empty when there is none.
+std::wstring FullPath(const std::string& path) {
+  std::string full;
+  return platform::FullPath(path, full) ? platform::UTF8ToUTF16(full) : std::wstring();
 }
 
 }  // namespace
@@ -116,7 +117,7 @@ int main() {
   std::vector<std::string> unixArguments;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     if (i > 0 && arguments[i - 1] == L"-o") {
-      const std::string image = UnixPath(unixFileName, FullPath(arguments[i]));
+      const std::string image = UnixPath(unixFileName, FullPath(platform::UTF16ToUTF8(arguments[i])));
       if (image.empty()) return Fail("the image path has no Unix path: " + platform::UTF16ToUTF8(arguments[i]));
       unixArguments.push_back(image);
     } else {
@@ -148,7 +149,7 @@ int main() {
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION child;
-  if (!CreateProcessW(FullPath(L"/bin/sh").c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+  if (!CreateProcessW(FullPath("/bin/sh").c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                       &startup, &child)) {
     return Fail("cannot start /bin/sh (error " + std::to_string(GetLastError()) + ")");
   }
