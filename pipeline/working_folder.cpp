@@ -7,6 +7,12 @@
 #include "platform/output_file.h"
 #include "platform/paths.h"
 
+namespace {
+
+std::string LockPath(const std::string& workingFolder) { return workingFolder + ".lock"; }
+
+}  // namespace
+
 bool ExpandOutputPath(const std::string& outputPath, std::string& fullPath) {
   return platform::FullPath(outputPath, fullPath);
 }
@@ -21,7 +27,7 @@ bool PrepareWorkingFolder(const std::string& tempFolder, platform::ExclusiveLock
     lock.Release();
     return false;
   };
-  if (!lock.Acquire(folder + ".lock")) return fail();
+  if (!lock.Acquire(LockPath(folder))) return fail();
   RemoveFolderTree(folder);
   // A leftover that could not be removed completely is reused, but only if it
   // is ours alone: under a shared temporary folder another account could
@@ -31,6 +37,10 @@ bool PrepareWorkingFolder(const std::string& tempFolder, platform::ExclusiveLock
   if (!platform::CheckPrivateFolder(folder)) return fail();
   workingFolder = folder;
   return true;
+}
+
+bool IsInsideWorkingFolder(const std::string& imagePath, const std::string& workingFolder) {
+  return platform::IsAtOrBelow(imagePath, workingFolder) || platform::IsAtOrBelow(imagePath, LockPath(workingFolder));
 }
 
 bool ProbeOutputFile(const std::string& fullOutputPath, bool& created) {

@@ -17,6 +17,8 @@ const char* OwnDescription(std::uint32_t code) {
       return "The folder is writable by other users";
     case kErrorRunInProgress:
       return "Another run of the tool is using the working folder";
+    case kErrorInsideWorkingFolder:
+      return "It is inside the tool's working folder";
     case kErrorNotRegularFile:
       return "Not a regular file";
     case kResourceNotFound:

@@ -9,17 +9,25 @@ namespace platform {
 /// Native path separator, used where a path is joined from parts.
 inline constexpr char kPathSeparator = '/';
 
-/// Absolute, lexically normalised form of `path`, resolved against the current
-/// folder. The file need not exist.
+/// Absolute form of `path`, resolved against the current folder, as a name
+/// for the same file: on POSIX "." parts go and ".." parts stay, on Windows
+/// both go, as Windows itself takes them. The file need not exist.
 bool FullPath(const std::string& path, std::string& full);
 
-/// Where writing to `path` lands: while `path` names a symbolic link, the link's
-/// target takes its place (a relative target counts from the link's folder),
-/// and the result is made absolute and lexically normalised. A link whose target
-/// does not exist yet gives that target. Fails with ELOOP's code after too many
-/// links in a row. Where every program writes through links by itself
-/// (Windows), this is the full path.
+/// Where writing to `path` lands, as the file system resolves it (where `cp`
+/// would write): the folder part is resolved by the file system, so that a
+/// `..` after a linked folder climbs from the link's target, not from its
+/// name; then, while the file name is a symbolic link, its target takes its
+/// place (a relative target counts from the link's real folder). A link whose
+/// target does not exist yet gives that target. A folder part that does not
+/// exist is left as written, made absolute, for the opening to report. Fails
+/// with ELOOP's code after too many links in a row.
 bool ResolveLinks(const std::string& path, std::string& resolved);
+
+/// True when `path` is the file or folder `place` itself or lies anywhere
+/// below it, as the file system sees them: any spelling of the same place
+/// counts, and links in `path` are followed. `path` need not exist.
+bool IsAtOrBelow(const std::string& path, const std::string& place);
 
 /// The user's temporary folder, always ending with a separator.
 bool TempFolder(std::string& folder);

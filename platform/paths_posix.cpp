@@ -27,35 +27,88 @@ bool FullPath(const std::string& path, std::string& full) {
     return false;
   }
   std::error_code ec;
-  fs::path absolute = fs::absolute(fs::path(path), ec);
+  const fs::path absolute = fs::absolute(fs::path(path), ec);
   if (ec) {
     SetLastError(static_cast<std::uint32_t>(ec.value()));
     return false;
   }
-  full = absolute.lexically_normal().string();
+  // "." and doubled separators go; ".." stays, since after a linked folder it
+  // leads elsewhere than the name suggests.
+  full.clear();
+  for (const fs::path& part : absolute.relative_path()) {
+    if (part.empty() || part == ".") continue;
+    full += "/" + part.string();
+  }
+  if (full.empty() || path.back() == '/') full += "/";
   return true;
 }
 
 bool ResolveLinks(const std::string& path, std::string& resolved) {
   // As many links in a row as the system itself follows before it gives up.
   constexpr int kMaxLinks = 40;
-  std::string current;
-  if (!FullPath(path, current)) return false;
-  for (int links = 0; links <= kMaxLinks; ++links) {
+  if (path.empty()) {
+    SetLastError(ENOENT);
+    return false;
+  }
+  // Absolute, but not normalised: only the file system knows what a `..`
+  // after a linked folder means.
+  std::string current = path;
+  if (current.front() != '/') {
     std::error_code ec;
-    if (!fs::is_symlink(fs::symlink_status(current, ec))) {
-      resolved = current;
-      return true;
-    }
-    const fs::path target = fs::read_symlink(current, ec);
+    const fs::path here = fs::current_path(ec);
     if (ec) {
       SetLastError(static_cast<std::uint32_t>(ec.value()));
       return false;
     }
-    current = (fs::path(current).parent_path() / target).lexically_normal().string();
+    current = here.string() + "/" + current;
   }
-  SetLastError(ELOOP);
-  return false;
+  for (int links = 0; links <= kMaxLinks; ++links) {
+    const std::size_t slash = current.find_last_of('/');
+    const std::string name = current.substr(slash + 1);
+    const std::string folder = slash == 0 ? "/" : current.substr(0, slash);
+    // A name that is a folder of its own ("", ".", "..") is no file to write;
+    // the opening says so.
+    if (name.empty() || name == "." || name == "..") break;
+    char* real = realpath(folder.c_str(), nullptr);
+    if (real == nullptr) break;
+    const std::string realFolder = std::string(real) == "/" ? "" : real;
+    std::free(real);
+    current = realFolder + "/" + name;
+    struct stat status;
+    if (lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) break;
+    std::error_code ec;
+    const std::string target = fs::read_symlink(current, ec).string();
+    if (ec) {
+      SetLastError(static_cast<std::uint32_t>(ec.value()));
+      return false;
+    }
+    if (target.empty()) break;
+    current = target.front() == '/' ? target : realFolder + "/" + target;
+    if (links == kMaxLinks) {
+      SetLastError(ELOOP);
+      return false;
+    }
+  }
+  resolved = current;
+  return true;
+}
+
+bool IsAtOrBelow(const std::string& path, const std::string& place) {
+  struct stat wanted;
+  if (stat(place.c_str(), &wanted) != 0) return false;
+  std::string resolved;
+  if (!ResolveLinks(path, resolved)) return false;
+  // The folders above a resolved path are real ones, so climbing by name is
+  // climbing in the file system.
+  for (std::string current = resolved;;) {
+    struct stat status;
+    if (stat(current.c_str(), &status) == 0 && status.st_dev == wanted.st_dev && status.st_ino == wanted.st_ino) {
+      return true;
+    }
+    const std::size_t slash = current.find_last_of('/');
+    if (slash == std::string::npos || current == "/") return false;
+    current = slash == 0 ? "/" : current.substr(0, slash);
+  }
 }
 
 bool TempFolder(std::string& folder) {

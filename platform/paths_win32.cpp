@@ -86,10 +86,91 @@ bool FullPath(const std::string& path, std::string& full) {
   return true;
 }
 
+namespace {
+
+/// An open handle on an existing file or folder, links followed; no access
+/// asked, so nothing is locked or refused for sharing.
+class EntryHandle {
+ public:
+  explicit EntryHandle(const std::wstring& path)
+      : handle_(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {}
+  ~EntryHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  EntryHandle(const EntryHandle&) = delete;
+  EntryHandle& operator=(const EntryHandle&) = delete;
+  HANDLE get() const { return handle_; }
+  bool open() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+
+/// The path the file system gives an existing entry once every link and
+/// junction on the way is followed, in its usual form (no \\?\ prefix).
+/// Empty when the entry cannot be opened.
+std::wstring FinalPath(const std::wstring& path) {
+  EntryHandle entry(path);
+  if (!entry.open()) return {};
+  const DWORD needed = GetFinalPathNameByHandleW(entry.get(), nullptr, 0, VOLUME_NAME_DOS);
+  if (needed == 0) return {};
+  std::wstring final(needed, L'\0');
+  const DWORD length = GetFinalPathNameByHandleW(entry.get(), final.data(), needed, VOLUME_NAME_DOS);
+  if (length == 0 || length >= needed) return {};
+  final.resize(length);
+  if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + final.substr(8);
+  if (final.rfind(L"\\\\?\\", 0) == 0) return final.substr(4);
+  return final;
+}
+
+}  // namespace
+
 bool ResolveLinks(const std::string& path, std::string& resolved) {
-  // Windows programs write through a symbolic link when they open the path,
-  // the distribution's mkisofs.exe included: the full path is enough.
-  return FullPath(path, resolved);
+  // Windows itself takes `..` by name, as the full path does; what the file
+  // system adds are the links and junctions on the way.
+  std::string full;
+  if (!FullPath(path, full)) return false;
+  const std::wstring wide = UTF8ToUTF16(full);
+  std::wstring final = FinalPath(wide);
+  if (final.empty()) {
+    // Not there yet: its folder is.
+    const std::size_t separator = wide.find_last_of(L"\\/");
+    const std::wstring folder = separator == std::wstring::npos ? std::wstring() : FinalPath(wide.substr(0, separator));
+    if (folder.empty()) {
+      resolved = full;
+      return true;
+    }
+    final = folder + (folder.back() == L'\\' ? L"" : L"\\") + wide.substr(separator + 1);
+  }
+  resolved = UTF16ToUTF8(final);
+  return true;
+}
+
+bool IsAtOrBelow(const std::string& path, const std::string& place) {
+  BY_HANDLE_FILE_INFORMATION wanted;
+  {
+    EntryHandle entry(UTF8ToUTF16(place));
+    if (!entry.open() || !GetFileInformationByHandle(entry.get(), &wanted)) return false;
+  }
+  std::string resolved;
+  if (!ResolveLinks(path, resolved)) return false;
+  // The folders above a resolved path are real ones, so climbing by name is
+  // climbing in the file system.
+  std::wstring current = UTF8ToUTF16(resolved);
+  for (;;) {
+    EntryHandle entry(current);
+    BY_HANDLE_FILE_INFORMATION found;
+    if (entry.open() && GetFileInformationByHandle(entry.get(), &found) &&
+        found.dwVolumeSerialNumber == wanted.dwVolumeSerialNumber && found.nFileIndexHigh == wanted.nFileIndexHigh &&
+        found.nFileIndexLow == wanted.nFileIndexLow) {
+      return true;
+    }
+    const std::size_t separator = current.find_last_of(L"\\/");
+    if (separator == std::wstring::npos || separator + 1 == current.size()) return false;
+    // "C:\\x" climbs to "C:\\", the root, and stops there.
+    current = current.substr(0, separator == 0 || current[separator - 1] == L':' ? separator + 1 : separator);
+  }
 }
 
 bool TempFolder(std::string& folder) {

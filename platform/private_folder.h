@@ -13,6 +13,8 @@ inline constexpr std::uint32_t kErrorFolderIsLink = 0x20000001;
 inline constexpr std::uint32_t kErrorFolderNotOwned = 0x20000002;
 inline constexpr std::uint32_t kErrorFolderShared = 0x20000003;
 inline constexpr std::uint32_t kErrorRunInProgress = 0x20000004;
+/// A path that would land inside the working folder, or on its lock file.
+inline constexpr std::uint32_t kErrorInsideWorkingFolder = 0x20000006;
 
 /// Creates one folder usable by the current user only.
 bool CreatePrivateFolder(const std::string& path, bool& alreadyExisted);

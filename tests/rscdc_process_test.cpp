@@ -109,3 +109,36 @@ TEST_F(RscdcProcessTest, ClosedStandardHandlesDoNotLendTheirNumbersToFiles) {
     EXPECT_EQ(ReadWholeFile(WorkingFolder() + ".lock"), "");
   }
 }
+
+TEST_F(RscdcProcessTest, TheOutputIsWhereTheFileSystemPutsItAndNeverInTheWorkingFolder) {
+  // Where the kernel would write, a folder stands, so the run must stop there;
+  // a name that only reads as the same place holds a file that must stay.
+  fs::create_directories(cwd_ / "real/deep");
+  fs::create_directory_symlink("real/deep", cwd_ / "sym");
+  fs::create_symlink("../target.iso", cwd_ / "real/deep/link.iso");
+  fs::create_directory_symlink(WorkingFolder(), cwd_ / "work");
+  for (const char* name : {"x.iso", "target.iso"}) {
+    WriteWholeFile(cwd_ / name, "PRECIOUS");
+    fs::create_directory(cwd_ / ("real/" + std::string(name)));
+  }
+  const std::string inside = ": It is inside the tool's working folder";
+  const struct {
+    std::string output, error;
+  } rows[] = {
+      {"sym/../x.iso", cwd_ / "sym/../x.iso: Is a directory"},
+      {"sym/link.iso", cwd_ / "sym/link.iso: Is a directory"},
+      // The run would remove the image with its folder, or write into its lock.
+      {WorkingFolder() + "/CorvexLive-SLAX.tar", WorkingFolder() + "/CorvexLive-SLAX.tar" + inside},
+      {WorkingFolder() + "/slax", WorkingFolder() + "/slax" + inside},
+      {WorkingFolder() + ".lock", WorkingFolder() + ".lock" + inside},
+      {"work/out.iso", cwd_ / "work/out.iso" + inside},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.output);
+    ChildResult r = Run({"-q", row.output});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.err, "Cannot open the output file " + row.error + "\n");
+    EXPECT_EQ(ReadWholeFile(cwd_ / "x.iso") + ReadWholeFile(cwd_ / "target.iso"), "PRECIOUSPRECIOUS");
+    EXPECT_FALSE(PathExists(WorkingFolder()));
+  }
+}
