@@ -19,10 +19,16 @@
 #include "platform/file.h"
 #include "platform/interrupt.h"
 #include "platform/last_error.h"
+#include "platform/output_file.h"
 #include "platform/paths.h"
+#include "platform/private_folder.h"
 #include "platform/tree_times.h"
 
 namespace {
+
+/// Marks the image being made beside an existing output file, so that a user
+/// who finds one left by a killed run knows whose it is.
+constexpr const char* kStagedImageTag = ".rscdc-partial-";
 
 /// Prints a message of the message table; one without arguments is printed as
 /// it is, never read as a format.
@@ -114,7 +120,7 @@ class BuildRun {
   const BuildSettings& settings() const { return settings_; }
   void SetWorkingFolder(const std::string& folder) { workingFolder_ = folder; }
   const std::string& WorkingFolder() const { return workingFolder_; }
-  /// The output file this run made; a failure removes it again.
+  /// An output file this run made; a failure removes it again.
   void SetCreatedOutput(const std::string& path) { createdOutput_ = path; }
 
  private:
@@ -154,11 +160,18 @@ bool RunBuild(const std::string& outputPath, const std::optional<std::string>& d
   }
   run.SetWorkingFolder(workingFolder);
 
-  // Writing goes through a link at the output path, as for any program that
-  // writes a file; messages keep the path as typed.
+  // The image lands where the file system resolves the output path, through
+  // links as for any program that writes a file; messages keep the path as
+  // typed.
   std::string imagePath;
-  if (!platform::ResolveLinks(fullOutputPath, imagePath)) {
+  if (!platform::ResolveLinks(outputPath, imagePath)) {
     platform::PrintErr("Cannot open the output file %s: %s\n", fullOutputPath.c_str(), LastErrorText().c_str());
+    return run.Abort();
+  }
+  // The working folder goes at the end of the run, and with it anything in it.
+  if (IsInsideWorkingFolder(imagePath, workingFolder)) {
+    platform::PrintErr("Cannot open the output file %s: %s\n", fullOutputPath.c_str(),
+                       ErrorCodeText(platform::kErrorInsideWorkingFolder).c_str());
     return run.Abort();
   }
   bool outputCreated = false;
@@ -249,9 +262,20 @@ bool RunBuild(const std::string& outputPath, const std::optional<std::string>& d
       return run.Abort();
     }
   }
-  if (!MasterIsoImage(workingFolder, imagePath, version, verbosity)) {
-    // An interrupted program leaves half an image, which is no image at all.
-    if (platform::InterruptRequested()) platform::DeleteFile(imagePath);
+  // A file that was there before is replaced only by a finished image: the
+  // image is made beside it and takes its place once the program succeeded.
+  // Where the folder takes no new file, the image is made in place.
+  std::string masteredPath = imagePath;
+  if (!outputCreated) {
+    std::string staged;
+    if (platform::CreateFileBeside(imagePath, kStagedImageTag, staged)) {
+      run.SetCreatedOutput(staged);
+      masteredPath = staged;
+    }
+  }
+  if (!MasterIsoImage(workingFolder, masteredPath, version, verbosity)) return run.Abort();
+  if (masteredPath != imagePath && !platform::MoveIntoPlace(masteredPath, imagePath)) {
+    run.Report("Cannot open the output file %s: %s\n", fullOutputPath.c_str(), FileErrorText().c_str());
     return run.Abort();
   }
 

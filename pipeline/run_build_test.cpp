@@ -452,7 +452,6 @@ TEST_F(RunBuildTest, EveryOtherFailureIsReportedOnceByTheStepThatFails) {
     std::string err;
     std::string lastMessage;              // the step message just before the failure
     const char* onceRequested = nullptr;  // the failed download: asked for once, never again
-    bool outputUntouched = true;
   } rows[] = {
       {"distribution download refused", {},
        [this] { server_->Script(kMirrorDistribution, HttpReply::Status(500)); },
@@ -482,7 +481,7 @@ TEST_F(RunBuildTest, EveryOtherFailureIsReportedOnceByTheStepThatFails) {
       {"distribution without a boot image", {.bootFile = false, .uefiAndDisk = false}, nullptr,
        MasteringWithoutBootImage().err + "mkisofs failed with exit code " +
            std::to_string(MasteringWithoutBootImage().exitCode) + "\n",
-       "Creating the ISO image: out.iso...\n", nullptr, false},
+       "Creating the ISO image: out.iso...\n"},
       {"no server listening", {},
        [this] { settings_.downloadHost = "127.0.0.1:" + std::to_string(UnusedLocalPort()); },
        "Download failed: Unsuccessful download\n", "Downloading Linux distribution from Corvex...\n"},
@@ -504,9 +503,9 @@ TEST_F(RunBuildTest, EveryOtherFailureIsReportedOnceByTheStepThatFails) {
     if (row.onceRequested != nullptr) {
       EXPECT_EQ(CountRequests(Requests(), Get(row.onceRequested)), 1);
     }
-    if (row.outputUntouched) {
-      EXPECT_TRUE(ReadWholeFile(Output()) == kPreviousImage) << "the output file was changed";
-    }
+    // Also where mastering failed: the new image is made beside the old one.
+    EXPECT_TRUE(ReadWholeFile(Output()) == kPreviousImage) << "the output file was changed";
+    EXPECT_EQ(FolderContent(place_.path()), std::vector<std::string>{"out.iso"});
     ExpectTempFolderClean();
   }
 }
@@ -514,14 +513,28 @@ TEST_F(RunBuildTest, EveryOtherFailureIsReportedOnceByTheStepThatFails) {
 TEST_F(RunBuildTest, AnOutputLinkIsWrittenThroughAndStaysALink) {
   Serve(DemoMirror());
   fs::create_directories(place_ / "images");
-  // Not there yet: the image is the link's target, relative to the link.
+  // Relative to the link: first not there yet, then an earlier image, which
+  // keeps its permission bits.
   fs::create_symlink("images/rescue.iso", place_ / "link.iso");
-  Outcome r = Build("link.iso");
-  ASSERT_TRUE(r.ok) << r.err;
-  EXPECT_NE(r.out.find("Creating the ISO image: link.iso...\n"), std::string::npos) << r.out;
-  EXPECT_TRUE(fs::is_symlink(place_ / "link.iso"));
-  EXPECT_EQ(IsoVolumeId(place_ / "images/rescue.iso"), "RSCD 4.42");
-  ExpectTempFolderClean();
+  const std::string target = place_ / "images/rescue.iso";
+  for (const bool earlier : {false, true}) {
+    SCOPED_TRACE(earlier ? "an earlier image" : "no file yet");
+    if (earlier) {
+      WriteWholeFile(target, kPreviousImage);
+      fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    }
+    const fs::perms mode = fs::status(target).permissions();
+    Outcome r = Build("link.iso");
+    ASSERT_TRUE(r.ok) << r.err;
+    EXPECT_NE(r.out.find("Creating the ISO image: link.iso...\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::is_symlink(place_ / "link.iso"));
+    EXPECT_EQ(IsoVolumeId(target), "RSCD 4.42");
+    EXPECT_EQ(FolderContent(place_ / "images"), std::vector<std::string>{"rescue.iso"});
+    if (earlier) {
+      EXPECT_EQ(fs::status(target).permissions(), mode);
+    }
+    ExpectTempFolderClean();
+  }
 }
 
 TEST_F(RunBuildTest, UnwritableOutputEndsTheBuildBeforeAnyDownload) {

@@ -46,4 +46,16 @@ bool IsReadableFile(const std::string& path);
 /// cannot be opened or is not a regular file (kFileNotRegular).
 bool ProbeAppendableFile(const std::string& path, bool& created);
 
+/// Creates a new, empty file in the folder of `path`, named after it: its file
+/// name, then `tag`, then a part that no other file there has. For a file that
+/// is written in full before it takes `path`'s place (MoveIntoPlace). False
+/// with the reason in `errno` when the folder takes no new file.
+bool CreateFileBeside(const std::string& path, const std::string& tag, std::string& created);
+
+/// Puts the file `from` in the place of the existing file `to` in one step, so
+/// that `to` names either the old file or the whole new one, never a part. The
+/// new file takes the old one's permission bits (and, where the system lets
+/// us, its owner). False with the reason in `errno`; both files then stay.
+bool MoveIntoPlace(const std::string& from, const std::string& to);
+
 }  // namespace platform

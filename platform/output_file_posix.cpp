@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace platform {
 
@@ -78,6 +79,28 @@ bool ProbeAppendableFile(const std::string& path, bool& created) {
   created = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
   if (created) return true;
   return errno == EEXIST && OpenRegular(path, O_WRONLY | O_APPEND);
+}
+
+bool CreateFileBeside(const std::string& path, const std::string& tag, std::string& created) {
+  std::string pattern = path + tag + "XXXXXX";
+  const int descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (descriptor < 0) return false;
+  ::close(descriptor);
+  created = pattern;
+  return true;
+}
+
+bool MoveIntoPlace(const std::string& from, const std::string& to) {
+  struct stat old;
+  if (::stat(to.c_str(), &old) == 0) {
+    // Set-user and set-group bits are not carried over: writing new content
+    // into such a file would have cleared them too.
+    if (::chmod(from.c_str(), old.st_mode & 0777) != 0) return false;
+    // Only root may give a file away; anyone else keeps the file as theirs.
+    const int saved = errno;
+    if (::chown(from.c_str(), old.st_uid, old.st_gid) != 0) errno = saved;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 
 #include "platform/windows_api.h"
 
@@ -52,6 +53,31 @@ bool OutputFile::Close() {
 
 namespace {
 
+/// The C runtime's number for the reason a file call just failed.
+void SetErrnoFromLastError() {
+  switch (::GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      errno = ENOENT;
+      break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      errno = EACCES;
+      break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      errno = EEXIST;
+      break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      errno = ENOSPC;
+      break;
+    default:
+      errno = EINVAL;
+      break;
+  }
+}
+
 /// Opens `path` without waiting and keeps it only when it is a regular file
 /// on a disk: the console, NUL, pipes and devices are not. With OPEN_ALWAYS,
 /// `created` tells whether the file was made by this call.
@@ -68,19 +94,7 @@ bool OpenRegular(const std::string& path, DWORD access, DWORD disposition, bool*
                               disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (created != nullptr) *created = handle != INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_ALREADY_EXISTS;
   if (handle == INVALID_HANDLE_VALUE) {
-    switch (::GetLastError()) {
-      case ERROR_FILE_NOT_FOUND:
-      case ERROR_PATH_NOT_FOUND:
-        errno = ENOENT;
-        break;
-      case ERROR_ACCESS_DENIED:
-      case ERROR_SHARING_VIOLATION:
-        errno = EACCES;
-        break;
-      default:
-        errno = EINVAL;
-        break;
-    }
+    SetErrnoFromLastError();
     return false;
   }
   const bool regular = GetFileType(handle) == FILE_TYPE_DISK;
@@ -95,6 +109,37 @@ bool IsReadableFile(const std::string& path) { return OpenRegular(path, GENERIC_
 
 bool ProbeAppendableFile(const std::string& path, bool& created) {
   return OpenRegular(path, FILE_APPEND_DATA, OPEN_ALWAYS, &created);
+}
+
+bool CreateFileBeside(const std::string& path, const std::string& tag, std::string& created) {
+  // Unique among the names tried by this process, and unlikely to be taken by
+  // another: a name that is taken is simply passed over.
+  static unsigned counter = 0;
+  const unsigned long long seed = GetTickCount64() ^ (static_cast<unsigned long long>(GetCurrentProcessId()) << 20);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char unique[16];
+    std::snprintf(unique, sizeof unique, "%06llx", (seed + ++counter * 7919ull) & 0xFFFFFFull);
+    const std::string candidate = path + tag + unique;
+    HANDLE handle = CreateFileW(UTF8ToUTF16(candidate).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      CloseHandle(handle);
+      created = candidate;
+      return true;
+    }
+    if (::GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  SetErrnoFromLastError();
+  return false;
+}
+
+bool MoveIntoPlace(const std::string& from, const std::string& to) {
+  if (MoveFileExW(UTF8ToUTF16(from).c_str(), UTF8ToUTF16(to).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  SetErrnoFromLastError();
+  return false;
 }
 
 }  // namespace platform
