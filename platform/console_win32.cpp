@@ -1,13 +1,24 @@
 #include "platform/console.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
 
+#include "platform/interrupt.h"
 #include "platform/windows_api.h"
 
 namespace platform {
 namespace {
+
+/// A pipe whose reader has gone takes nothing more: the run is to stop.
+void CheckWritten(bool failed) {
+  if (!failed) return;
+  const DWORD error = ::GetLastError();
+  if (errno == EPIPE || error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) RequestStopForClosedOutput();
+}
+
+void Flush(std::FILE* stream) { CheckWritten(std::fflush(stream) != 0); }
 
 // The text is UTF-8. A console shows it through the wide API, whatever its code
 // page; a redirected stream receives the UTF-8 bytes.
@@ -24,13 +35,13 @@ void Write(std::FILE* stream, DWORD handleId, const char* format, va_list args) 
   HANDLE handle = GetStdHandle(handleId);
   DWORD mode = 0;
   if (handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
-    std::fflush(stream);
+    Flush(stream);
     const std::wstring wide = UTF8ToUTF16(text);
     DWORD written = 0;
     WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
     return;
   }
-  std::fwrite(text.data(), 1, text.size(), stream);
+  CheckWritten(std::fwrite(text.data(), 1, text.size(), stream) != text.size());
 }
 
 }  // namespace
@@ -43,14 +54,14 @@ void PrintOut(const char* format, ...) {
 }
 
 void PrintErr(const char* format, ...) {
-  std::fflush(stdout);
+  Flush(stdout);
   va_list args;
   va_start(args, format);
   Write(stderr, STD_ERROR_HANDLE, format, args);
   va_end(args);
-  std::fflush(stderr);
+  Flush(stderr);
 }
 
-void FlushOut() { std::fflush(stdout); }
+void FlushOut() { Flush(stdout); }
 
 }  // namespace platform

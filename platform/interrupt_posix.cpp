@@ -7,7 +7,9 @@
 namespace platform {
 namespace {
 
-constexpr int kCaughtSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE too: the tool's sockets never raise it (they send without signals),
+// so it comes from its own standard output or error, closed by their reader.
+constexpr int kCaughtSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 volatile std::sig_atomic_t requestedSignal = 0;
 
@@ -31,6 +33,10 @@ void CatchInterrupts() {
     sigaction(signal, &action, nullptr);
   }
 }
+
+// Also reached when SIGPIPE was ignored from the start and a write failed with
+// EPIPE instead.
+void RequestStopForClosedOutput() { RecordRequest(SIGPIPE); }
 
 bool InterruptRequested() { return requestedSignal != 0; }
 

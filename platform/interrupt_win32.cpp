@@ -7,8 +7,10 @@
 namespace platform {
 namespace {
 
-// The console event that asked us to stop, plus one (0: none yet).
+// The console event that asked us to stop, plus one (0: none yet), or
+// kClosedOutput.
 std::atomic<DWORD> requestedEvent{0};
+constexpr DWORD kClosedOutput = 0xFFFFFFFFu;
 
 // Runs on a thread of its own that the system starts for the event. Returning
 // TRUE keeps the process alive so that the main thread can clean up; for a
@@ -36,9 +38,17 @@ const std::uint32_t kErrorInterrupted = ERROR_OPERATION_ABORTED;
 
 void CatchInterrupts() { SetConsoleCtrlHandler(RecordRequest, TRUE); }
 
+void RequestStopForClosedOutput() {
+  DWORD none = 0;
+  requestedEvent.compare_exchange_strong(none, kClosedOutput);
+}
+
 bool InterruptRequested() { return requestedEvent.load() != 0; }
 
 void EndByInterrupt() {
+  // Windows has no signal for a closed pipe: a program that cannot write its
+  // output simply fails.
+  if (requestedEvent.load() == kClosedOutput) ExitProcess(1);
   // What a console program ended by Ctrl+C reports to cmd.exe and PowerShell.
   constexpr UINT kControlCExit = 0xC000013A;
   ExitProcess(kControlCExit);

@@ -242,7 +242,7 @@ TEST_F(EndToEndTest, AnInterruptCleansUpAndEndsByTheSignal) {
     const char* during;
     int signal;
     std::vector<std::string> args;
-    std::function<bool()> when;
+    std::function<bool()> when;  // when to send the signal; none: the reader of the output goes away
   };
   const std::string partial = temp_ / "CorvexBootableAvTempFolder/CorvexLive-SLAX.tar";
   const Row rows[] = {
@@ -251,21 +251,31 @@ TEST_F(EndToEndTest, AnInterruptCleansUpAndEndsByTheSignal) {
       {"a download", kHangUpSignal, {"-q", "-d", slow.Url("/live.tar"), "out.iso"},
        [&] { return PathExists(partial) && fs::file_size(partial) >= 65536; }},
       {"mastering", SIGTERM, {"-q", "out.iso"}, [&] { return !ReadWholeFile(pidFile).empty(); }},
+      {"the first step whose output has no reader", SIGPIPE, {"-v", "out.iso"}, nullptr},
   };
+  const std::string earlier = "an image from an earlier run\n";
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.during) + ", signal " + std::to_string(row.signal));
     fs::remove(pidFile);
+    WriteWholeFile(Output(), earlier);
     ChildOptions options = Options();
     options.env["PATH"] = bin.path() + ":" + std::getenv("PATH");
     options.timeoutSeconds = 60;
     options.signalWhen = row.when;
     options.signal = row.signal;
-    ChildResult r = RunChild(BuiltProgram("cli/rscdc"), row.args, options);
+    std::vector<std::string> args = row.args;
+    std::string program = BuiltProgram("cli/rscdc");
+    if (!row.when) {
+      args.insert(args.begin(), {"-c", "\"$0\" \"$@\" | :; exit ${PIPESTATUS[0]}", program});
+      program = FindOnPath("bash");
+    }
+    ChildResult r = RunChild(program, args, options);
     EXPECT_EQ(r.exitStatus, 128 + row.signal) << r.err;
     EXPECT_EQ(r.err, "Interrupted\n");
     ExpectTempFolderClean();
-    // The output is as the probe left it (empty), or gone with the half image.
-    EXPECT_EQ(ReadWholeFile(Output()), "");
+    // The earlier image stays as it was, and nothing half made stays beside it.
+    EXPECT_TRUE(ReadWholeFile(Output()) == earlier) << "the output file was changed";
+    EXPECT_EQ(FolderContent(place_.path()), std::vector<std::string>{"out.iso"});
     const std::string mastering = ReadWholeFile(pidFile);
     if (!mastering.empty()) {
       EXPECT_FALSE(ProcessExists(std::stoi(mastering))) << "the mastering program outlived the tool";
