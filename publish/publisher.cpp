@@ -11,7 +11,10 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/error_description.h"
 #include "platform/file.h"
+#include "platform/last_error.h"
+#include "platform/paths.h"
 #include "publish/publish_error.h"
 #include "publish/signing_identity.h"
 #include "verify/file_checksum.h"
@@ -42,13 +45,28 @@ std::string oneLine(const verify_exceptions::ve_base& e) {
   return text;
 }
 
-/// Refuses an output that is one of the inputs: writing it would destroy what
-/// is being published or signed with.
-void checkOutputPath(const PublishOptions& options) {
+/// Where the manifest lands: through a link at the output path to the link's
+/// target, as rscdc writes its image, so the link stays a link. Refuses an
+/// output that is one of the inputs, since writing it would destroy what is
+/// being published or signed with, and one that is no regular file, since the
+/// rename would put a file where a device or pipe was.
+std::string checkOutputPath(const PublishOptions& options) {
   std::error_code ec;
-  const fs::file_status status = fs::status(platform::FilePath(options.outputPath), ec);
-  if (!fs::exists(status)) return;
+  // A path that is no link itself is left for the system to resolve, links in
+  // its folders included.
+  std::string place = options.outputPath;
+  if (fs::is_symlink(fs::symlink_status(platform::FilePath(place), ec)) &&
+      !platform::ResolveLinks(options.outputPath, place)) {
+    std::string reason;
+    if (!platform::SystemErrorDescription(platform::GetLastError(), reason)) reason = "cannot follow its links";
+    throw PublishError(options.outputPath, reason);
+  }
+  const fs::file_status status = fs::symlink_status(platform::FilePath(place), ec);
+  if (!fs::exists(status)) return place;
   if (fs::is_directory(status)) throw PublishError(options.outputPath, "is a folder");
+  if (!fs::is_regular_file(status)) {
+    throw PublishError(options.outputPath, "is not a regular file; only a regular file is replaced by the manifest");
+  }
 
   std::vector<std::string> inputs = options.files;
   inputs.push_back(options.keyPath);
@@ -57,10 +75,11 @@ void checkOutputPath(const PublishOptions& options) {
   if (!options.trustedRootPath.empty()) inputs.push_back(options.trustedRootPath);
   if (!options.crlPath.empty()) inputs.push_back(options.crlPath);
   for (const std::string& input : inputs) {
-    if (fs::equivalent(platform::FilePath(options.outputPath), platform::FilePath(input), ec)) {
+    if (fs::equivalent(platform::FilePath(place), platform::FilePath(input), ec)) {
       throw PublishError(options.outputPath, "is also an input (" + input + "); the manifest needs a path of its own");
     }
   }
+  return place;
 }
 
 /// Everything about a file that can be judged without reading it.
@@ -103,11 +122,12 @@ void addChecksum(const std::string& path, file_entry& entry) {
 }
 
 /// A file beside the output that becomes the output only when committed, and
-/// is removed otherwise.
+/// is removed otherwise. `place` is where the output goes; messages name it
+/// `shownAs`, the path as typed.
 class PendingFile {
  public:
-  explicit PendingFile(const std::string& target) : target_(target) {
-    const fs::path targetPath = platform::FilePath(target);
+  PendingFile(const std::string& place, const std::string& shownAs) : target_(place), shownAs_(shownAs) {
+    const fs::path targetPath = platform::FilePath(place);
     std::random_device random;
     for (int attempt = 0; attempt < 16 && file_ == nullptr; ++attempt) {
       char suffix[32];
@@ -123,7 +143,7 @@ class PendingFile {
       file_ = platform::OpenFile(path_, "wbx");
       if (file_ == nullptr && errno != EEXIST) break;
     }
-    if (file_ == nullptr) throw PublishError(target, "cannot create a file beside it: " + errnoText("unknown reason"));
+    if (file_ == nullptr) throw PublishError(shownAs, "cannot create a file beside it: " + errnoText("unknown reason"));
   }
   ~PendingFile() {
     if (file_ != nullptr) std::fclose(file_);
@@ -149,12 +169,13 @@ class PendingFile {
   void commit() {
     std::error_code ec;
     fs::rename(platform::FilePath(path_), platform::FilePath(target_), ec);
-    if (ec) throw PublishError(target_, "cannot put the manifest in place: " + ec.message());
+    if (ec) throw PublishError(shownAs_, "cannot put the manifest in place: " + ec.message());
     committed_ = true;
   }
 
  private:
   std::string target_;
+  std::string shownAs_;
   std::string path_;
   std::FILE* file_ = nullptr;
   bool committed_ = false;
@@ -204,7 +225,7 @@ void checkAgainstRoot(const std::string& path, const PublishOptions& options) {
 }  // namespace
 
 PublishReport Publish(const PublishOptions& options) {
-  checkOutputPath(options);
+  const std::string outputPlace = checkOutputPath(options);
   const SigningIdentity identity =
       SigningIdentity::Load(options.keyPath, options.certificatePath, options.chainPaths);
 
@@ -229,7 +250,7 @@ PublishReport Publish(const PublishOptions& options) {
     throw PublishError(options.outputPath, e.what());
   }
 
-  PendingFile pending(options.outputPath);
+  PendingFile pending(outputPlace, options.outputPath);
   pending.write(manifest);
   checkWrittenLayout(pending.path(), manifest, options.outputPath);
   if (!options.trustedRootPath.empty()) checkAgainstRoot(pending.path(), options);

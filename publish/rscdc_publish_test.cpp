@@ -14,6 +14,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/test_pki.h"
+#include "tests/support/test_system.h"
 #include "verify/openssl_handles.h"
 #include "verify/verify_exceptions.h"
 #include "verify/version_tool.h"
@@ -23,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::ChildResult;
 using testing_support::Credential;
+using testing_support::MakeFifo;
 using testing_support::PathExists;
 using testing_support::ReadWholeFile;
 using testing_support::RunChild;
@@ -359,6 +361,8 @@ TEST_F(RscdcPublishTest, InputsThatCannotBeListedAreRefused) {
   fs::create_directories(folder_ / "files/other");
   const std::string twin = File("other/f.tar", "another");
   const std::vector<std::string> signer = Signer(TestIdentity::SignerByRoot);
+  ASSERT_TRUE(MakeFifo(folder_ / "pipe.dat"));
+  fs::create_symlink("/dev/null", folder_ / "null.dat");
 
   const struct {
     const char* why;
@@ -379,6 +383,11 @@ TEST_F(RscdcPublishTest, InputsThatCannotBeListedAreRefused) {
        folder_ / "keys/signer.key: is also an input (" + folder_ / "keys/signer.key" +
            "); the manifest needs a path of its own"},
       {"the output is a folder", {"--out", folder_ / "out", file}, folder_ / "out: is a folder"},
+      // Renaming over them would put a file where a pipe or device was.
+      {"the output is a pipe", {"--out", folder_ / "pipe.dat", file},
+       folder_ / "pipe.dat: is not a regular file; only a regular file is replaced by the manifest"},
+      {"the output links to a device", {"--out", folder_ / "null.dat", file},
+       folder_ / "null.dat: is not a regular file; only a regular file is replaced by the manifest"},
       {"the output's folder is missing", {"--out", folder_ / "nowhere/m.dat", file},
        folder_ / "nowhere/m.dat: cannot create a file beside it: No such file or directory"},
   };
@@ -390,6 +399,23 @@ TEST_F(RscdcPublishTest, InputsThatCannotBeListedAreRefused) {
   EXPECT_EQ(ReadWholeFile(file), "content");
   EXPECT_EQ(ReadWholeFile(folder_ / "keys/signer.key"), Credential(TestIdentity::SignerByRoot).privateKeyPem);
   EXPECT_TRUE(OutputFolder().empty());
+  EXPECT_TRUE(fs::is_fifo(folder_ / "pipe.dat"));
+  EXPECT_EQ(fs::read_symlink(folder_ / "null.dat"), "/dev/null");
+}
+
+TEST_F(RscdcPublishTest, AnOutputLinkIsWrittenThroughAndStaysALink) {
+  const std::string file = File("f.tar", "content");
+  fs::create_directories(folder_ / "published");
+  WriteWholeFile(folder_ / "published/m.dat", "earlier");
+  // A relative target counts from the link's folder.
+  fs::create_symlink("../published/m.dat", Manifest());
+  const ChildResult run = Publish(Signer(TestIdentity::SignerByRoot), {"--out", Manifest(), file});
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(run.out, "rscdc-publish: wrote " + Manifest() + ": 1 entry\n");
+  EXPECT_EQ(fs::read_symlink(Manifest()), "../published/m.dat");
+  EXPECT_EQ(Load().size(), 1u);
+  EXPECT_EQ(OutputFolder(), std::vector<std::string>{"manifest.dat"});
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_ / "published"), fs::directory_iterator()), 1);
 }
 
 TEST_F(RscdcPublishTest, UsageErrorsAndHelp) {
