@@ -251,7 +251,7 @@ TEST_F(EndToEndTest, AnInterruptCleansUpAndEndsByTheSignal) {
       {"a download", kHangUpSignal, {"-q", "-d", slow.Url("/live.tar"), "out.iso"},
        [&] { return PathExists(partial) && fs::file_size(partial) >= 65536; }},
       {"mastering", SIGTERM, {"-q", "out.iso"}, [&] { return !ReadWholeFile(pidFile).empty(); }},
-      {"the first step whose output has no reader", SIGPIPE, {"-v", "out.iso"}, nullptr},
+      {"the first step whose output has no reader", kClosedPipeSignal, {"-v", "out.iso"}, nullptr},
   };
   const std::string earlier = "an image from an earlier run\n";
   for (const Row& row : rows) {

@@ -37,9 +37,10 @@ bool IgnoresFilePermissions();
 /// under wine, by its Unix path in /usr/bin or /bin); empty when not found.
 std::string FindOnPath(const std::string& name);
 
-/// The signal of a closed terminal (SIGHUP); Windows has none, and the tests
-/// that send signals are POSIX only.
+/// The signals of a closed terminal (SIGHUP) and of a closed pipe (SIGPIPE);
+/// Windows has neither, and the tests that send signals are POSIX only.
 extern const int kHangUpSignal;
+extern const int kClosedPipeSignal;
 
 /// True while the process `pid` exists.
 bool ProcessExists(int pid);

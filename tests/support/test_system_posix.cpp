@@ -58,6 +58,7 @@ std::string FindOnPath(const std::string& name) {
 const char* TempFolderVariable() { return "TMPDIR"; }
 
 const int kHangUpSignal = SIGHUP;
+const int kClosedPipeSignal = SIGPIPE;
 
 bool ProcessExists(int pid) { return kill(pid, 0) == 0; }
 

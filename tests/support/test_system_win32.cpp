@@ -64,6 +64,7 @@ std::string FindOnPath(const std::string& name) {
 const char* TempFolderVariable() { return "TMP"; }
 
 const int kHangUpSignal = -1;
+const int kClosedPipeSignal = -2;
 
 bool ProcessExists(int pid) {
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
