@@ -39,6 +39,8 @@ std::string ErrorCodeText(std::uint32_t code) {
       return "The content could not be decoded";
     case kErrorFileTooLarge:
       return "The file exceeds the size limit of this download";
+    case kErrorNotZipArchive:
+      return "The file is not a zip archive";
     default:
       break;
   }

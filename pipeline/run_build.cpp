@@ -12,6 +12,7 @@
 #include "net/progress.h"
 #include "net/verified_fetch.h"
 #include "pipeline/download_locations.h"
+#include "pipeline/identities.h"
 #include "pipeline/iso_master.h"
 #include "pipeline/source_date.h"
 #include "pipeline/working_folder.h"
@@ -232,7 +233,14 @@ bool RunBuild(const std::string& outputPath, const std::optional<std::string>& d
     return run.Abort();
   }
   std::uint32_t identitiesError = 0;
-  if (!run.Download(BuildIdentitiesUrl(settings, identitiesName), rootCopy + identitiesName, identitiesError)) {
+  bool identitiesFetched = false;
+  {
+    MyProgressCallback progress(verbosity);
+    identitiesFetched = DownloadIdentities(&progress, BuildIdentitiesUrl(settings, identitiesName),
+                                           rootCopy + identitiesName, settings.download);
+    identitiesError = platform::GetLastError();
+  }
+  if (!identitiesFetched) {
     if (identitiesError != ERROR_INTERNET_ITEM_NOT_FOUND) {
       run.Report("\nDownload failed: %s\n", ErrorCodeText(identitiesError).c_str());
       return run.Abort();

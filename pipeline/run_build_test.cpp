@@ -13,6 +13,7 @@
 #include <optional>
 #include <regex>
 
+#include "pipeline/identities.h"
 #include "pipeline/working_folder.h"
 #include "tests/support/child_process.h"
 #include "tests/support/demo_mirror.h"
@@ -473,6 +474,29 @@ TEST_F(RunBuildTest, EveryOtherFailureIsReportedOnceByTheStepThatFails) {
       {"identities download refused", {},
        [this] { server_->Script("/downloads/ide/442_ides.zip", HttpReply::Status(500)); },
        "\nDownload failed: Unsuccessful download\n", "Downloading latest identities for virus data 4.42...\n",
+       "/downloads/ide/442_ides.zip"},
+      // Refused on its announced size, before a body byte: the answer then goes silent.
+      {"identities larger than the cap", {},
+       [this] {
+         HttpReply huge = HttpReply::Status(200, "PK\x03\x04");
+         huge.announcedLength = static_cast<std::int64_t>(kIdentitiesSizeLimit) + 1;
+         huge.stallAfter = 0;
+         server_->Script("/downloads/ide/442_ides.zip", huge);
+       },
+       "\nDownload failed: The file exceeds the size limit of this download\n",
+       "Downloading latest identities for virus data 4.42...\n", "/downloads/ide/442_ides.zip"},
+      {"identities answer empty", {},
+       [this] { server_->Script("/downloads/ide/442_ides.zip", HttpReply::Status(200)); },
+       "\nDownload failed: The file is not a zip archive\n", "Downloading latest identities for virus data 4.42...\n",
+       "/downloads/ide/442_ides.zip"},
+      {"identities answer gzip-encoded", {},
+       [this] {
+         // gzip of nothing, sent as a content encoding that was never asked for
+         HttpReply gzip = HttpReply::Status(200, std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03\x03\0\0\0\0\0\0\0\0\0", 20));
+         gzip.headers["Content-Encoding"] = "gzip";
+         server_->Script("/downloads/ide/442_ides.zip", gzip);
+       },
+       "\nDownload failed: The file is not a zip archive\n", "Downloading latest identities for virus data 4.42...\n",
        "/downloads/ide/442_ides.zip"},
       {"package without a virus data file", {.versionFile = false}, nullptr,
        "Could not determine the virus data version\n", "Determining virus data version...\n"},
