@@ -21,7 +21,6 @@
 #include "platform/interrupt.h"
 #include "platform/last_error.h"
 #include "platform/paths.h"
-#include "platform/tree_times.h"
 
 namespace {
 
@@ -130,6 +129,16 @@ class BuildRun {
 bool RunBuild(const std::string& outputPath, const std::optional<std::string>& distributionUrl,
               Verbosity verbosity, const BuildSettings& settings) {
   BuildRun run(verbosity, settings);
+
+  // Before anything is made or fetched: the mastering program would refuse a
+  // malformed value only at the very end.
+  std::optional<SourceDate> sourceDate;
+  std::string sourceDateText;
+  if (!ReadSourceDate(sourceDate, sourceDateText)) {
+    platform::PrintErr("Invalid SOURCE_DATE_EPOCH \"%s\": not a decimal number of seconds since 1970 up to %lld\n",
+                       sourceDateText.c_str(), static_cast<long long>(kLatestSourceDate));
+    return false;
+  }
 
   const std::string sourceUrl = distributionUrl ? *distributionUrl : DefaultDistributionUrl(settings);
 
@@ -249,10 +258,9 @@ bool RunBuild(const std::string& outputPath, const std::optional<std::string>& d
   }
 
   if (!run.Next("Creating the ISO image: %s...\n", outputPath.c_str())) return run.Abort();
-  // The same mirror then gives the same image bytes: nothing made by this run
-  // may carry a later time (the distribution's own older times stay).
-  if (const std::optional<std::int64_t> epoch = SourceDateEpoch()) {
-    if (!platform::ClampTreeTimes(workingFolder, *epoch)) {
+  // The same mirror then gives the same image bytes.
+  if (sourceDate) {
+    if (!SetTreeTimesToSourceDate(workingFolder, *sourceDate)) {
       platform::PrintErr("Failed to set the file times in %s: %s\n", workingFolder.c_str(), LastErrorText().c_str());
       return run.Abort();
     }

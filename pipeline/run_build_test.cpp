@@ -535,6 +535,49 @@ TEST_F(RunBuildTest, EveryOtherFailureIsReportedOnceByTheStepThatFails) {
   }
 }
 
+// The reproducible-builds convention: a malformed value fails the build. Here
+// it fails before anything is fetched, not in the mastering at the very end.
+TEST_F(RunBuildTest, SourceDateEpochIsRefusedOrTakenBeforeAnyDownload) {
+  LocalHttpServer& server = Serve(DemoMirror());
+  // A value that is taken lets the run go on to its first download, which ends it.
+  server.Script(kMirrorDistribution, HttpReply::Status(500));
+  struct Row {
+    const char* value;
+    bool taken;
+  } rows[] = {
+      {"", false},
+      {"-1", false},
+      {"+1700000000", false},
+      {"abc", false},
+      {"1.5", false},
+      {"0x10", false},
+      {" 1700000000", false},
+      {"1700000000 ", false},
+      {"9223372036854775808", false},  // 2^63: no 64-bit signed number
+      {"253402300800", false},         // 10000-01-01T00:00:00Z: a year of five digits
+      {"253402300799", true},          // 9999-12-31T23:59:59Z
+      {"0", true},
+      {"0001700000000", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE("\"" + std::string(row.value) + "\"");
+    ScopedEnvironmentVariable epoch("SOURCE_DATE_EPOCH", row.value);
+    const std::size_t requested = Requests().size();
+    Outcome r = Build();
+    EXPECT_FALSE(r.ok);
+    if (row.taken) {
+      EXPECT_EQ(r.err, "Download failed: Unsuccessful download\n");
+      EXPECT_EQ(Requests().size(), requested + 1);
+    } else {
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.err, "Invalid SOURCE_DATE_EPOCH \"" + std::string(row.value) +
+                           "\": not a decimal number of seconds since 1970 up to 253402300799\n");
+      EXPECT_EQ(Requests().size(), requested);
+    }
+    EXPECT_FALSE(PathExists(Output()));
+  }
+}
+
 TEST_F(RunBuildTest, AnOutputLinkIsWrittenThroughAndStaysALink) {
   Serve(DemoMirror());
   fs::create_directories(place_ / "images");
