@@ -119,7 +119,7 @@ class Download final : public ITransferSink {
 
  private:
   using Clock = std::chrono::steady_clock;
-  enum class Stop { None, Redirect, Status, File, Stalled, Interrupted, Exception };
+  enum class Stop { None, Redirect, Status, File, TooLarge, Stalled, Interrupted, Exception };
 
   bool Fetch(const std::string& url, std::uint32_t& code);
   bool CopyLocalFile(const std::string& url, std::uint32_t& code);
@@ -137,7 +137,7 @@ class Download final : public ITransferSink {
   std::uint64_t done_ = 0;
   bool http_ = false;  // the final answer came over HTTP
   Stop stop_ = Stop::None;
-  std::uint32_t stopCode_ = 0;  // the status's or the file's code
+  std::uint32_t stopCode_ = 0;  // the status's, the file's or the size limit's code
   std::string redirect_;
   Clock::time_point lastActivity_;
   std::exception_ptr exception_;
@@ -240,6 +240,12 @@ bool Download::OnAnswer(const TransferAnswer& answer) {
     }
     return false;
   }
+  // Refused before a byte is taken or the destination touched.
+  if (settings_.sizeLimit != 0 && answer.length > settings_.sizeLimit) {
+    stop_ = Stop::TooLarge;
+    stopCode_ = kErrorFileTooLarge;
+    return false;
+  }
   return file_.IsOpen() || CreateDestination(answer.length);
 }
 
@@ -281,6 +287,12 @@ bool Download::CreateDestination(std::uint64_t total) {
 
 bool Download::WriteBlock() {
   if (filled_ == 0) return true;
+  // Whatever the server announced (or not), no byte past the limit is stored.
+  if (settings_.sizeLimit != 0 && done_ + filled_ > settings_.sizeLimit) {
+    stop_ = Stop::TooLarge;
+    stopCode_ = kErrorFileTooLarge;
+    return false;
+  }
   if (!file_.Write(buffer_.data(), filled_)) {
     stop_ = Stop::File;
     stopCode_ = platform::ErrorCodeFromErrno(errno);
@@ -300,7 +312,8 @@ bool Download::WriteBlock() {
   return true;
 }
 
-/// After a failed write: the file's reason, or none when the progress callback threw.
+/// After a failed write: the file's or the size limit's reason, or none when
+/// the progress callback threw.
 bool Download::FileFailure(std::uint32_t& code) {
   code = stopCode_;
   return false;
@@ -310,6 +323,7 @@ bool Download::Finish(std::uint32_t result, std::uint32_t& code) {
   switch (stop_) {
     case Stop::Status:
     case Stop::File:
+    case Stop::TooLarge:
       code = stopCode_;
       return false;
     case Stop::Exception:

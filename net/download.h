@@ -1,15 +1,20 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "common/file_progress.h"
 
-/// Time-outs of one download. Both give ERROR_INTERNET_TIMEOUT (12002); zero
-/// leaves the limit to the transfer library's default (none for a stall).
+/// Limits of one download. The time-outs give ERROR_INTERNET_TIMEOUT (12002);
+/// zero leaves them to the transfer library's default (none for a stall).
 struct DownloadSettings {
   std::chrono::seconds connectTimeout{60};  ///< to reach the server
   std::chrono::seconds stallTimeout{60};    ///< without receiving a single byte
+  /// Most bytes the file may have; 0: no limit. A larger announced size fails
+  /// before the destination is made, a body that grows past it fails before
+  /// the block that passes it is written; both with kErrorFileTooLarge.
+  std::uint64_t sizeLimit = 0;
 };
 
 /// Copies the resource behind `url` (http, https, ftp or file; redirects are

@@ -332,6 +332,44 @@ TEST_F(HttpDownloadTest, StalledBodyTimesOutAndKeepsWhatArrived) {
   EXPECT_EQ(ReadWholeFile(Destination()), PatternBytes(0, 100000));
 }
 
+// A limit ends the transfer where it is passed, not where the body ends: the
+// bodies past it go silent after that point, so a transfer that went on would
+// time out instead.
+TEST_F(HttpDownloadTest, SizeLimitEndsTheTransferWhereItIsPassed) {
+  constexpr std::uint64_t kLimit = 100000;
+  DownloadSettings settings = ShortTimeouts();
+  settings.sizeLimit = kLimit;
+  HttpReply unannounced = HttpReply::Generated(kLimit);
+  unannounced.framing = HttpReply::Framing::None;
+  HttpReply announcedPast = HttpReply::Generated(kLimit + 1);
+  announcedPast.stallAfter = 0;
+  HttpReply unannouncedPast = HttpReply::Generated(10 * kLimit);
+  unannouncedPast.framing = HttpReply::Framing::None;
+  unannouncedPast.stallAfter = 3 * kBlock;
+  struct Row {
+    const char* why;
+    HttpReply reply;
+    bool ok;
+    std::string kept;  // the destination afterwards
+  } rows[] = {
+      {"announced, at the limit", HttpReply::Generated(kLimit), true, PatternBytes(0, kLimit)},
+      {"unannounced, at the limit", unannounced, true, PatternBytes(0, kLimit)},
+      {"announced past it: refused before the body", announcedPast, false, "older file"},
+      {"unannounced past it: the whole blocks within it stay", unannouncedPast, false, PatternBytes(0, kBlock)},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    WriteWholeFile(Destination(), "older file");
+    server_.Script("/file", row.reply);
+    const Outcome outcome = Download(nullptr, server_.Url("/file"), Destination(), settings);
+    EXPECT_EQ(outcome.ok, row.ok) << ErrorCodeText(outcome.code);
+    if (!row.ok) {
+      EXPECT_EQ(outcome.code, kErrorFileTooLarge) << ErrorCodeText(outcome.code);
+    }
+    EXPECT_TRUE(ReadWholeFile(Destination()) == row.kept) << ReadWholeFile(Destination()).size() << " bytes";
+  }
+}
+
 TEST_F(HttpDownloadTest, ServerThatNeverAnswersTimesOut) {
   HttpReply silent;
   silent.stallBeforeHeaders = true;

@@ -37,6 +37,10 @@ std::string ErrorCodeText(std::uint32_t code) {
       return "The server's certificate is not valid or not trusted";
     case ERROR_INTERNET_DECODING_FAILED:
       return "The content could not be decoded";
+    case kErrorFileTooLarge:
+      return "The file exceeds the size limit of this download";
+    case kErrorNotZipArchive:
+      return "The file is not a zip archive";
     default:
       break;
   }

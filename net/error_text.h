@@ -23,6 +23,11 @@ inline constexpr std::uint32_t ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
 inline constexpr std::uint32_t ERROR_INTERNET_SEC_INVALID_CERT = 12169;
 inline constexpr std::uint32_t ERROR_INTERNET_DECODING_FAILED = 12175;
 
+/// The tool's own codes for what a download brought; platform/ numbers its own
+/// from 0x20000001, these from 0x20000101.
+inline constexpr std::uint32_t kErrorFileTooLarge = 0x20000101;   ///< past DownloadSettings::sizeLimit
+inline constexpr std::uint32_t kErrorNotZipArchive = 0x20000102;  ///< not the zip archive asked for
+
 /// Text for a platform or download error code. Never fails: a code nobody
 /// describes gives "Error 0x%08x".
 std::string ErrorCodeText(std::uint32_t code);

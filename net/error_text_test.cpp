@@ -32,7 +32,7 @@ TEST(ErrorCodeTextTest, DownloadCodesHaveTheirOwnTexts) {
       ERROR_INTERNET_INCORRECT_PASSWORD, ERROR_INTERNET_LOGIN_FAILURE,
       ERROR_INTERNET_CONNECTION_ABORTED, ERROR_FTP_NO_PASSIVE_MODE,
       ERROR_INTERNET_SECURITY_CHANNEL_ERROR, ERROR_INTERNET_SEC_INVALID_CERT,
-      ERROR_INTERNET_DECODING_FAILED};
+      ERROR_INTERNET_DECODING_FAILED, kErrorFileTooLarge, kErrorNotZipArchive};
   std::set<std::string> texts;
   for (std::uint32_t code : codes) {
     const std::string text = ErrorCodeText(code);

@@ -12,6 +12,7 @@
 #include "net/progress.h"
 #include "net/verified_fetch.h"
 #include "pipeline/download_locations.h"
+#include "pipeline/identities.h"
 #include "pipeline/iso_master.h"
 #include "pipeline/source_date.h"
 #include "pipeline/working_folder.h"
@@ -22,7 +23,6 @@
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/private_folder.h"
-#include "platform/tree_times.h"
 
 namespace {
 
@@ -136,6 +136,16 @@ bool RunBuild(const std::string& outputPath, const std::optional<std::string>& d
               Verbosity verbosity, const BuildSettings& settings) {
   BuildRun run(verbosity, settings);
 
+  // Before anything is made or fetched: the mastering program would refuse a
+  // malformed value only at the very end.
+  std::optional<SourceDate> sourceDate;
+  std::string sourceDateText;
+  if (!ReadSourceDate(sourceDate, sourceDateText)) {
+    platform::PrintErr("Invalid SOURCE_DATE_EPOCH \"%s\": not a decimal number of seconds since 1970 up to %lld\n",
+                       sourceDateText.c_str(), static_cast<long long>(kLatestSourceDate));
+    return false;
+  }
+
   const std::string sourceUrl = distributionUrl ? *distributionUrl : DefaultDistributionUrl(settings);
 
   std::string fullOutputPath;
@@ -245,7 +255,14 @@ bool RunBuild(const std::string& outputPath, const std::optional<std::string>& d
     return run.Abort();
   }
   std::uint32_t identitiesError = 0;
-  if (!run.Download(BuildIdentitiesUrl(settings, identitiesName), rootCopy + identitiesName, identitiesError)) {
+  bool identitiesFetched = false;
+  {
+    MyProgressCallback progress(verbosity);
+    identitiesFetched = DownloadIdentities(&progress, BuildIdentitiesUrl(settings, identitiesName),
+                                           rootCopy + identitiesName, settings.download);
+    identitiesError = platform::GetLastError();
+  }
+  if (!identitiesFetched) {
     if (identitiesError != ERROR_INTERNET_ITEM_NOT_FOUND) {
       run.Report("\nDownload failed: %s\n", ErrorCodeText(identitiesError).c_str());
       return run.Abort();
@@ -254,10 +271,9 @@ bool RunBuild(const std::string& outputPath, const std::optional<std::string>& d
   }
 
   if (!run.Next("Creating the ISO image: %s...\n", outputPath.c_str())) return run.Abort();
-  // The same mirror then gives the same image bytes: nothing made by this run
-  // may carry a later time (the distribution's own older times stay).
-  if (const std::optional<std::int64_t> epoch = SourceDateEpoch()) {
-    if (!platform::ClampTreeTimes(workingFolder, *epoch)) {
+  // The same mirror then gives the same image bytes.
+  if (sourceDate) {
+    if (!SetTreeTimesToSourceDate(workingFolder, *sourceDate)) {
       platform::PrintErr("Failed to set the file times in %s: %s\n", workingFolder.c_str(), LastErrorText().c_str());
       return run.Abort();
     }

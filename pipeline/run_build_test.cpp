@@ -13,6 +13,7 @@
 #include <optional>
 #include <regex>
 
+#include "pipeline/identities.h"
 #include "pipeline/working_folder.h"
 #include "tests/support/child_process.h"
 #include "tests/support/demo_mirror.h"
@@ -473,6 +474,29 @@ TEST_F(RunBuildTest, EveryOtherFailureIsReportedOnceByTheStepThatFails) {
        [this] { server_->Script("/downloads/ide/442_ides.zip", HttpReply::Status(500)); },
        "\nDownload failed: Unsuccessful download\n", "Downloading latest identities for virus data 4.42...\n",
        "/downloads/ide/442_ides.zip"},
+      // Refused on its announced size, before a body byte: the answer then goes silent.
+      {"identities larger than the cap", {},
+       [this] {
+         HttpReply huge = HttpReply::Status(200, "PK\x03\x04");
+         huge.announcedLength = static_cast<std::int64_t>(kIdentitiesSizeLimit) + 1;
+         huge.stallAfter = 0;
+         server_->Script("/downloads/ide/442_ides.zip", huge);
+       },
+       "\nDownload failed: The file exceeds the size limit of this download\n",
+       "Downloading latest identities for virus data 4.42...\n", "/downloads/ide/442_ides.zip"},
+      {"identities answer empty", {},
+       [this] { server_->Script("/downloads/ide/442_ides.zip", HttpReply::Status(200)); },
+       "\nDownload failed: The file is not a zip archive\n", "Downloading latest identities for virus data 4.42...\n",
+       "/downloads/ide/442_ides.zip"},
+      {"identities answer gzip-encoded", {},
+       [this] {
+         // gzip of nothing, sent as a content encoding that was never asked for
+         HttpReply gzip = HttpReply::Status(200, std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03\x03\0\0\0\0\0\0\0\0\0", 20));
+         gzip.headers["Content-Encoding"] = "gzip";
+         server_->Script("/downloads/ide/442_ides.zip", gzip);
+       },
+       "\nDownload failed: The file is not a zip archive\n", "Downloading latest identities for virus data 4.42...\n",
+       "/downloads/ide/442_ides.zip"},
       {"package without a virus data file", {.versionFile = false}, nullptr,
        "Could not determine the virus data version\n", "Determining virus data version...\n"},
       {"distribution without slax/rootcopy/", {.rootCopy = false}, nullptr,
@@ -507,6 +531,49 @@ TEST_F(RunBuildTest, EveryOtherFailureIsReportedOnceByTheStepThatFails) {
     EXPECT_TRUE(ReadWholeFile(Output()) == kPreviousImage) << "the output file was changed";
     EXPECT_EQ(FolderContent(place_.path()), std::vector<std::string>{"out.iso"});
     ExpectTempFolderClean();
+  }
+}
+
+// The reproducible-builds convention: a malformed value fails the build. Here
+// it fails before anything is fetched, not in the mastering at the very end.
+TEST_F(RunBuildTest, SourceDateEpochIsRefusedOrTakenBeforeAnyDownload) {
+  LocalHttpServer& server = Serve(DemoMirror());
+  // A value that is taken lets the run go on to its first download, which ends it.
+  server.Script(kMirrorDistribution, HttpReply::Status(500));
+  struct Row {
+    const char* value;
+    bool taken;
+  } rows[] = {
+      {"", false},
+      {"-1", false},
+      {"+1700000000", false},
+      {"abc", false},
+      {"1.5", false},
+      {"0x10", false},
+      {" 1700000000", false},
+      {"1700000000 ", false},
+      {"9223372036854775808", false},  // 2^63: no 64-bit signed number
+      {"253402300800", false},         // 10000-01-01T00:00:00Z: a year of five digits
+      {"253402300799", true},          // 9999-12-31T23:59:59Z
+      {"0", true},
+      {"0001700000000", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE("\"" + std::string(row.value) + "\"");
+    ScopedEnvironmentVariable epoch("SOURCE_DATE_EPOCH", row.value);
+    const std::size_t requested = Requests().size();
+    Outcome r = Build();
+    EXPECT_FALSE(r.ok);
+    if (row.taken) {
+      EXPECT_EQ(r.err, "Download failed: Unsuccessful download\n");
+      EXPECT_EQ(Requests().size(), requested + 1);
+    } else {
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.err, "Invalid SOURCE_DATE_EPOCH \"" + std::string(row.value) +
+                           "\": not a decimal number of seconds since 1970 up to 253402300799\n");
+      EXPECT_EQ(Requests().size(), requested);
+    }
+    EXPECT_FALSE(PathExists(Output()));
   }
 }
 

@@ -18,21 +18,24 @@ bool Fail() {
   return false;
 }
 
-bool Later(const struct timespec& time, std::int64_t latest) {
-  return time.tv_sec > latest || (time.tv_sec == latest && time.tv_nsec > 0);
+bool Later(const struct timespec& time, std::int64_t after) {
+  return time.tv_sec > after || (time.tv_sec == after && time.tv_nsec > 0);
 }
 
-/// Clamps the entry `name` of the open folder `parent`, described by `st`.
-bool ClampEntry(int parent, const char* name, const struct stat& st, std::int64_t latest) {
+/// Sets the later times of the entry `name` of the open folder `parent`,
+/// described by `st`.
+bool SetEntry(int parent, const char* name, const struct stat& st, std::int64_t after, std::int64_t time) {
+  const timespec replaced{static_cast<time_t>(time), 0};
   struct timespec times[2];
-  times[0] = Later(st.st_atim, latest) ? timespec{static_cast<time_t>(latest), 0} : timespec{0, UTIME_OMIT};
-  times[1] = Later(st.st_mtim, latest) ? timespec{static_cast<time_t>(latest), 0} : timespec{0, UTIME_OMIT};
+  times[0] = Later(st.st_atim, after) ? replaced : timespec{0, UTIME_OMIT};
+  times[1] = Later(st.st_mtim, after) ? replaced : timespec{0, UTIME_OMIT};
   if (times[0].tv_nsec == UTIME_OMIT && times[1].tv_nsec == UTIME_OMIT) return true;
   return utimensat(parent, name, times, AT_SYMLINK_NOFOLLOW) == 0 || Fail();
 }
 
-/// Clamps everything inside the open folder `folder` (which it closes).
-bool ClampContent(int folder, std::int64_t latest) {
+/// Sets the later times of everything inside the open folder `folder` (which
+/// it closes).
+bool SetContent(int folder, std::int64_t after, std::int64_t time) {
   DIR* dir = fdopendir(folder);
   if (dir == nullptr) {
     Fail();
@@ -56,10 +59,10 @@ bool ClampContent(int folder, std::int64_t latest) {
     if (S_ISDIR(st.st_mode)) {
       // Its content first, then its times as reading it left them.
       const int child = openat(folder, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      ok = child >= 0 ? ClampContent(child, latest) : Fail();
+      ok = child >= 0 ? SetContent(child, after, time) : Fail();
       if (ok && fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) ok = Fail();
     }
-    if (ok) ok = ClampEntry(folder, entry->d_name, st, latest);
+    if (ok) ok = SetEntry(folder, entry->d_name, st, after, time);
     errno = 0;
   }
   closedir(dir);
@@ -68,16 +71,16 @@ bool ClampContent(int folder, std::int64_t latest) {
 
 }  // namespace
 
-bool ClampTreeTimes(const std::string& root, std::int64_t latest) {
+bool SetLaterTreeTimes(const std::string& root, std::int64_t after, std::int64_t time) {
   struct stat st;
   if (lstat(root.c_str(), &st) != 0) return Fail();
   if (S_ISDIR(st.st_mode)) {
     const int folder = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folder < 0) return Fail();
-    if (!ClampContent(folder, latest)) return false;
+    if (!SetContent(folder, after, time)) return false;
     if (lstat(root.c_str(), &st) != 0) return Fail();
   }
-  return ClampEntry(AT_FDCWD, root.c_str(), st, latest);
+  return SetEntry(AT_FDCWD, root.c_str(), st, after, time);
 }
 
 }  // namespace platform

@@ -13,6 +13,10 @@ std::uint64_t Ticks(const FILETIME& time) {
   return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
+std::uint64_t TicksOfUnixTime(std::int64_t seconds) {
+  return static_cast<std::uint64_t>(seconds + kEpochDifference) * kTicksPerSecond;
+}
+
 FILETIME FromTicks(std::uint64_t ticks) {
   FILETIME time;
   time.dwLowDateTime = static_cast<DWORD>(ticks);
@@ -20,17 +24,18 @@ FILETIME FromTicks(std::uint64_t ticks) {
   return time;
 }
 
-/// Clamps one entry; a link or junction is opened as itself, never followed.
-bool ClampEntry(const std::wstring& path, std::uint64_t latest) {
+/// Sets the later times of one entry; a link or junction is opened as itself,
+/// never followed.
+bool SetEntry(const std::wstring& path, std::uint64_t after, std::uint64_t time) {
   HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   FILETIME created, accessed, written;
   bool ok = GetFileTime(handle, &created, &accessed, &written) != 0;
-  if (ok && (Ticks(accessed) > latest || Ticks(written) > latest)) {
-    const FILETIME access = Ticks(accessed) > latest ? FromTicks(latest) : accessed;
-    const FILETIME write = Ticks(written) > latest ? FromTicks(latest) : written;
+  if (ok && (Ticks(accessed) > after || Ticks(written) > after)) {
+    const FILETIME access = Ticks(accessed) > after ? FromTicks(time) : accessed;
+    const FILETIME write = Ticks(written) > after ? FromTicks(time) : written;
     ok = SetFileTime(handle, nullptr, &access, &write) != 0;
   }
   const DWORD error = ::GetLastError();
@@ -39,7 +44,7 @@ bool ClampEntry(const std::wstring& path, std::uint64_t latest) {
   return ok;
 }
 
-bool ClampContent(const std::wstring& folder, std::uint64_t latest) {
+bool SetContent(const std::wstring& folder, std::uint64_t after, std::uint64_t time) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -51,8 +56,8 @@ bool ClampContent(const std::wstring& folder, std::uint64_t latest) {
     const bool descend = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                          (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
     // A folder's content first: listing and changing it moves its own times.
-    if (descend) ok = ClampContent(path, latest);
-    if (ok) ok = ClampEntry(path, latest);
+    if (descend) ok = SetContent(path, after, time);
+    if (ok) ok = SetEntry(path, after, time);
   } while (ok && FindNextFileW(search, &found));
   const DWORD error = ::GetLastError();
   FindClose(search);
@@ -63,16 +68,17 @@ bool ClampContent(const std::wstring& folder, std::uint64_t latest) {
 
 }  // namespace
 
-bool ClampTreeTimes(const std::string& root, std::int64_t latest) {
-  const std::uint64_t limit = static_cast<std::uint64_t>(latest + kEpochDifference) * kTicksPerSecond;
+bool SetLaterTreeTimes(const std::string& root, std::int64_t after, std::int64_t time) {
+  const std::uint64_t afterTicks = TicksOfUnixTime(after);
+  const std::uint64_t timeTicks = TicksOfUnixTime(time);
   const std::wstring wide = UTF8ToUTF16(root);
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-      !ClampContent(wide, limit)) {
+      !SetContent(wide, afterTicks, timeTicks)) {
     return false;
   }
-  return ClampEntry(wide, limit);
+  return SetEntry(wide, afterTicks, timeTicks);
 }
 
 }  // namespace platform
