@@ -11,11 +11,15 @@
 namespace platform {
 namespace {
 
-/// A pipe whose reader has gone takes nothing more: the run is to stop.
+/// A pipe whose reader has gone takes nothing more: the run is to stop. Windows
+/// says so with ERROR_NO_DATA, wine with ERROR_PIPE_NOT_CONNECTED, and the C
+/// runtime does not always carry either over into `errno`.
 void CheckWritten(bool failed) {
   if (!failed) return;
   const DWORD error = ::GetLastError();
-  if (errno == EPIPE || error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) RequestStopForClosedOutput();
+  if (errno == EPIPE || error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) {
+    RequestStopForClosedOutput();
+  }
 }
 
 void Flush(std::FILE* stream) { CheckWritten(std::fflush(stream) != 0); }
