@@ -433,7 +433,7 @@ TEST_F(UntarExtractTest, NamesWindowsCannotHoldAsWrittenAreRefusedThereOnly) {
   };
   std::vector<Case> cases = {
       {"a trailing dot, dropped by Windows", {"docs/u.txt"}, "docs/u.txt."},
-      {"a folder with a trailing blank", {"docs/v"}, "docs /v"},
+      {"a folder with a trailing blank", {}, "docs /v"},
       {"another case of an earlier name", {"docs/Case.txt"}, "docs/CASE.txt"},
       {"another case of an earlier folder", {"docs/y"}, "DOCS/x"},
       {"bytes that are no UTF-8", {}, "docs/\xC3("},
@@ -443,8 +443,10 @@ TEST_F(UntarExtractTest, NamesWindowsCannotHoldAsWrittenAreRefusedThereOnly) {
                              "docs/conout$.txt"}) {
     cases.push_back({"a device", {}, device});
   }
+  // Not "a:b": should such a file be made, the clean-up would take it for a
+  // path on drive A: and never end.
   for (const char c : std::string("<>:\"|?*\x01\x1F")) {
-    cases.push_back({"a forbidden character", {}, std::string("docs/a") + c + "b"});
+    cases.push_back({"a forbidden character", {}, std::string("docs/one") + c + "two"});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why + ": " + c.name);
