@@ -5,9 +5,11 @@
 #include <memory>
 #include <new>
 #include <string_view>
+#include <unordered_map>
 
 #include "archive/file_error.h"
 #include "platform/file.h"
+#include "platform/file_names.h"
 #include "platform/interrupt.h"
 
 namespace {
@@ -91,6 +93,46 @@ Place PlaceOf(const std::string& name) {
   return namesSomething ? Place::kInside : Place::kTargetItself;
 }
 
+/// The names extracted so far, each folder on the way and the entry itself, by
+/// the key under which the file system finds them. Where it ignores case,
+/// "docs/CASE.txt" would overwrite "docs/Case.txt" and "DOCS/x" would join the
+/// folder made as "docs", both without a word; such a name is refused instead.
+/// The same name again is the same entry again, as in any tar: the later wins.
+class ExtractedNames {
+ public:
+  /// False for a name that the file system cannot hold as written, or that
+  /// leads to an earlier entry's file or folder under another name. Call it
+  /// only for names that stay inside the target folder.
+  bool Admit(const std::string& name);
+
+ private:
+  // One entry per file and folder extracted, which is no more than the archive's
+  // own list of names. Both sides without empty and "." components, so that
+  // "./d//f" is "d/f".
+  std::unordered_map<std::string, std::string> writtenByKey_;
+};
+
+bool ExtractedNames::Admit(const std::string& name) {
+  std::string key;
+  std::string written;
+  std::size_t start = 0;
+  while (start < name.size()) {
+    std::size_t end = name.find_first_of("/\\", start);
+    if (end == std::string::npos) end = name.size();
+    const std::string component = name.substr(start, end - start);
+    start = end + 1;
+    if (component.empty() || component == ".") continue;
+    if (!platform::HoldsFileName(component)) return false;
+    key += '/';
+    key += platform::FileNameKey(component);
+    written += '/';
+    written += component;
+    const auto [known, added] = writtenByKey_.try_emplace(key, written);
+    if (!added && known->second != written) return false;
+  }
+  return true;
+}
+
 std::uint64_t RoundedToBlocks(std::uint32_t size) {
   return (static_cast<std::uint64_t>(size) + kBlockSize - 1) / kBlockSize * kBlockSize;
 }
@@ -114,6 +156,7 @@ class Reader {
   UntarContext& context_;
   std::FILE* archive_;
   IUntarCallback* callback_;
+  ExtractedNames extracted_;
   std::unique_ptr<unsigned char[]> chunk_;
 };
 
@@ -199,6 +242,9 @@ bool Reader::HandleEntry(const unsigned char* header, std::uint32_t size) {
   // outside the folder it is unpacked into.
   const Place place = PlaceOf(name);
   if (place == Place::kOutside) return Fail(ARCHIVE_UNSUPPORTED);
+  // Nor may a file be lost to a device, or to another entry's file or folder,
+  // where names are not told apart as written.
+  if (!extracted_.Admit(name)) return Fail(ARCHIVE_UNSUPPORTED);
   const std::string path = *context_.targetFolder + "/" + name;
   if (isFile) {
     // A file named "" or "./" would have to replace the target folder itself,

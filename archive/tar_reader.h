@@ -36,6 +36,9 @@ struct UntarContext {
 /// walking it. True when the end of the archive was reached; false with `errno`
 /// set otherwise: `ARCHIVE_CORRUPT`, `ARCHIVE_TRUNCATED`, `ARCHIVE_UNSUPPORTED`
 /// or the runtime's number. When extracting, an absolute entry name or one with a
-/// ".." component is refused as unsupported before anything is written for it.
+/// ".." component is refused as unsupported before anything is written for it;
+/// so is a name that the file system cannot hold as written (a device or a
+/// forbidden character on Windows), and one that it takes for an earlier
+/// entry's file or folder named otherwise (where case is ignored).
 /// A null archive stream fails, keeping the `errno` of the open that produced it.
 bool Untar(UntarContext& context, IUntarCallback* callback, IFileProgressCallback* progress);

@@ -16,6 +16,7 @@
 #include "platform/file.h"
 #include "tests/support/child_process.h"
 #include "tests/support/tar_builder.h"
+#include "tests/support/test_system.h"
 
 namespace {
 
@@ -421,6 +422,50 @@ TEST_F(UntarExtractTest, NamesLeadingOutsideAreRefusedBeforeAnythingIsWritten) {
   }
 }
 
+TEST_F(UntarExtractTest, NamesWindowsCannotHoldAsWrittenAreRefusedThereOnly) {
+  // Each name in turn after the entries before it. Where Windows would take it
+  // for a device, strip it, fail to make it or land on an earlier entry's file
+  // or folder, it must be refused before a byte of it is written.
+  struct Case {
+    std::string why;
+    std::vector<std::string> earlier;
+    std::string name;
+  };
+  std::vector<Case> cases = {
+      {"a trailing dot, dropped by Windows", {"docs/u.txt"}, "docs/u.txt."},
+      {"a folder with a trailing blank", {}, "docs /v"},
+      {"another case of an earlier name", {"docs/Case.txt"}, "docs/CASE.txt"},
+      {"another case of an earlier folder", {"docs/y"}, "DOCS/x"},
+      {"bytes that are no UTF-8", {}, "docs/\xC3("},
+  };
+  for (const char* device : {"CON", "docs/PRN", "docs/aux", "docs/NUL.txt", "docs/nul .txt", "docs/COM0",
+                             "docs/com9.log", "docs/COM\xC2\xB9", "docs/LPT1", "docs/lpt0.x", "docs/CONIN$",
+                             "docs/conout$.txt"}) {
+    cases.push_back({"a device", {}, device});
+  }
+  // Not "a:b": should such a file be made, the clean-up would take it for a
+  // path on drive A: and never end.
+  for (const char c : std::string("<>:\"|?*\x01\x1F")) {
+    cases.push_back({"a forbidden character", {}, std::string("docs/one") + c + "two"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why + ": " + c.name);
+    fs::remove_all(target_);
+    for (const char* folder : {"", "/docs", "/DOCS", "/docs "}) fs::create_directory(target_ + folder);
+    std::string archive;
+    for (const std::string& name : c.earlier) archive += TarFileEntry(name, "early");
+    const Outcome outcome = Extract(archive + TarFileEntry(c.name, "late") + TarEnd());
+    if (testing_support::HasWindowsFileNames()) {
+      EXPECT_FALSE(outcome.ok);
+      EXPECT_EQ(outcome.error, ARCHIVE_UNSUPPORTED);
+      for (const std::string& name : c.earlier) EXPECT_EQ(ReadWholeFile(In(name)), "early");
+    } else {
+      EXPECT_TRUE(outcome.ok) << FileErrorText(outcome.error);
+      EXPECT_EQ(ReadWholeFile(In(c.name)), "late");
+    }
+  }
+}
+
 TEST_F(UntarExtractTest, AnEntryNamingTheArchiveItselfIsRefused) {
   // The archive lies in the folder it is unpacked into, as a downloaded one
   // does: writing that entry would truncate it under the reader.
@@ -440,12 +485,14 @@ TEST_F(UntarExtractTest, AnEntryNamingTheArchiveItselfIsRefused) {
 TEST_F(UntarExtractTest, NamesThatOnlyLookOddStayInside) {
   // "..x" and ".a" are ordinary names; "." components and a directory that
   // stands for the target itself (as `tar -C dir .` writes "./") are harmless.
+  // A name written again, with or without them, is the same entry again: the
+  // later one wins.
   const Outcome outcome = Extract(TarDirectoryEntry("./") + TarDirectoryEntry("") + TarFileEntry(".a", "1") +
                                   TarFileEntry("..x", "2") + TarDirectoryEntry("./d/") + TarFileEntry("./d/./f", "3") +
-                                  TarEnd());
+                                  TarDirectoryEntry("d") + TarFileEntry("d//f", "4") + TarEnd());
   ASSERT_TRUE(outcome.ok) << FileErrorText(outcome.error);
   EXPECT_EQ(TargetListing(), (std::vector<std::string>{"..x", ".a", "d/", "d/f"}));
-  EXPECT_EQ(ReadWholeFile(In("d/f")), "3");
+  EXPECT_EQ(ReadWholeFile(In("d/f")), "4");
 }
 
 TEST_F(UntarExtractTest, ProgressComesPerHeaderAndPerChunk) {

@@ -33,6 +33,11 @@ bool MakeFifo(const std::string& path);
 /// True when this process may write to files whatever their permissions say.
 bool IgnoresFilePermissions();
 
+/// True where file names follow the Windows rules: device names (NUL, COM1),
+/// no trailing dot or blank, none of < > : " | ? * and control characters, and
+/// names that differ only in case are one file.
+bool HasWindowsFileNames();
+
 /// The absolute path of the Linux program `name` that tests run (on Windows,
 /// under wine, by its Unix path in /usr/bin or /bin); empty when not found.
 std::string FindOnPath(const std::string& name);

@@ -41,6 +41,8 @@ bool MakeFifo(const std::string& path) { return mkfifo(path.c_str(), 0600) == 0;
 
 bool IgnoresFilePermissions() { return geteuid() == 0; }
 
+bool HasWindowsFileNames() { return false; }
+
 std::string FindOnPath(const std::string& name) {
   namespace fs = std::filesystem;
   const char* path = std::getenv("PATH");

@@ -50,6 +50,8 @@ bool MakeFifo(const std::string&) { return false; }
 // The read-only attribute holds for every user.
 bool IgnoresFilePermissions() { return false; }
 
+bool HasWindowsFileNames() { return true; }
+
 // Wine runs a Linux program by its Unix path; PATH here is the Windows one.
 std::string FindOnPath(const std::string& name) {
   for (const char* dir : {"/usr/bin/", "/bin/"}) {
