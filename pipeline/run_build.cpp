@@ -1,6 +1,8 @@
 #include "pipeline/run_build.h"
 
+#include <cstdarg>
 #include <cstdio>
+#include <exception>
 
 #include "archive/file_error.h"
 #include "archive/tar_reader.h"
@@ -30,273 +32,295 @@ namespace {
 /// who finds one left by a killed run knows whose it is.
 constexpr const char* kStagedImageTag = ".rscdc-partial-";
 
-/// Prints a message of the message table; one without arguments is printed as
-/// it is, never read as a format.
-template <typename... Args>
-void Print(void (*print)(const char*, ...), const char* format, Args... args) {
-  if constexpr (sizeof...(Args) == 0) {
-    print("%s", format);
-  } else {
-    print(format, args...);
-  }
-}
-
-/// Console, clean-up and download rules shared by every step of one run.
-class BuildRun {
+/// What a run made that must not outlive it unless it finished: the working
+/// folder, and an output file the run created (the empty one that proved the
+/// path writable, or the image made beside an earlier one). An escaping
+/// exception leaves both, as the next run clears a leftover folder anyway.
+class RunCleanup {
  public:
-  BuildRun(Verbosity verbosity, const BuildSettings& settings) : verbosity_(verbosity), settings_(settings) {}
-
-  template <typename... Args>
-  void Step(const char* format, Args... args) const {
-    if (verbosity_ != Quiet) Print(platform::PrintOut, format, args...);
+  RunCleanup() = default;
+  RunCleanup(const RunCleanup&) = delete;
+  RunCleanup& operator=(const RunCleanup&) = delete;
+  ~RunCleanup() {
+    if (finished_ || std::uncaught_exceptions() > exceptionsAtStart_) return;
+    if (!folder_.empty()) RemoveFolderTree(folder_);
+    if (!file_.empty()) platform::DeleteFile(file_);
   }
 
-  /// Begins the next step with its message; false instead when an interrupt
-  /// was requested, since the run is to stop where it is.
-  template <typename... Args>
-  bool Next(const char* format, Args... args) const {
-    if (platform::InterruptRequested()) return false;
-    Step(format, args...);
-    return true;
-  }
-
-  /// Reports a failed step, unless the failure is only the step giving way to
-  /// an interrupt request: the program's entry says that in a line of its own.
-  template <typename... Args>
-  void Report(const char* format, Args... args) const {
-    if (!platform::InterruptRequested()) Print(platform::PrintErr, format, args...);
-  }
-
-  /// Ends the run after a failure: the working folder goes, if made.
-  bool Abort() const {
-    if (!workingFolder_.empty()) RemoveFolderTree(workingFolder_);
-    if (!createdOutput_.empty()) platform::DeleteFile(createdOutput_);
-    return false;
-  }
-
-  /// Downloads with a progress line of its own, which is gone (and the line
-  /// blanked) before the caller looks at the outcome. On failure `error` holds
-  /// the download's error code.
-  bool Download(const std::string& url, const std::string& destination, std::uint32_t& error) const {
-    MyProgressCallback progress(verbosity_);
-    const bool ok = DownloadUrl(&progress, url, destination, settings_.download);
-    error = platform::GetLastError();
-    return ok;
-  }
-
-  /// Downloads a file that the build cannot go on without; reports a failure.
-  bool DownloadRequired(const std::string& url, const std::string& destination) const {
-    std::uint32_t error = 0;
-    if (Download(url, destination, error)) return true;
-    Report("Download failed: %s\n", ErrorCodeText(error).c_str());
-    return false;
-  }
-
-  /// Proves a downloaded file; a failed proof earns one more download and one
-  /// more proof. The proof reports its own failures.
-  bool DownloadVerified(const std::string& manifestUrl, const std::string& url, const std::string& fileName) const {
-    if (Prove(manifestUrl, fileName)) return true;
-    if (!Next("Retrying the download...\n")) return false;
-    if (!DownloadRequired(url, workingFolder_ + "/" + fileName)) return false;
-    return Prove(manifestUrl, fileName);
-  }
-
-  bool Prove(const std::string& manifestUrl, const std::string& fileName) const {
-    return VerifyDownload(manifestUrl, workingFolder_, fileName, verbosity_, settings_.download, *settings_.trust);
-  }
-
-  /// Runs Untar over an archive file; false with errno set.
-  bool UntarFile(const std::string& archivePath, const std::optional<std::string>& target,
-                 IUntarCallback* callback) const {
-    UntarContext context;
-    context.targetFolder = target;
-    context.archive = platform::OpenFile(archivePath, "rb");
-    if (context.archive == nullptr) return false;
-    MyProgressCallback progress(verbosity_);
-    return Untar(context, callback, &progress);
-  }
-
-  Verbosity verbosity() const { return verbosity_; }
-  const BuildSettings& settings() const { return settings_; }
-  void SetWorkingFolder(const std::string& folder) { workingFolder_ = folder; }
-  const std::string& WorkingFolder() const { return workingFolder_; }
-  /// An output file this run made; a failure removes it again.
-  void SetCreatedOutput(const std::string& path) { createdOutput_ = path; }
+  void RemoveFolder(const std::string& folder) { folder_ = folder; }
+  void RemoveFile(const std::string& file) { file_ = file; }
+  void Finished() { finished_ = true; }
 
  private:
-  Verbosity verbosity_;
-  const BuildSettings& settings_;
-  std::string workingFolder_;
-  std::string createdOutput_;
+  const int exceptionsAtStart_ = std::uncaught_exceptions();
+  std::string folder_;
+  std::string file_;
+  bool finished_ = false;
 };
+
+/// One run, phase by phase. Each phase announces its steps, reports its own
+/// failure (see RunBuild's printing rule) and answers false to stop the run.
+class Build {
+ public:
+  Build(const std::string& outputPath, const std::optional<std::string>& distributionUrl, Verbosity verbosity,
+        const BuildSettings& settings)
+      : outputPath_(outputPath), distributionUrl_(distributionUrl), verbosity_(verbosity), settings_(settings) {}
+
+  bool Prepare();
+  bool FetchDistribution();
+  bool FetchPackage();
+  bool FindDataVersion();
+  bool FetchIdentities();
+  bool Master();
+  bool Finish();
+
+ private:
+  bool PrepareOutput();
+
+  /// A step message; none at Quiet.
+  void Step(const char* format, ...) const __attribute__((format(RSCDC_PRINTF_FORMAT, 2, 3)));
+  /// Begins the next step with its message; false instead when an interrupt
+  /// was requested, since the run is to stop where it is.
+  bool Next(const char* format, ...) const __attribute__((format(RSCDC_PRINTF_FORMAT, 2, 3)));
+  /// Reports a failed step and answers false, unless the failure only gave
+  /// way to an interrupt request: the program's entry says that in a line of
+  /// its own.
+  bool Fail(const char* format, ...) const __attribute__((format(RSCDC_PRINTF_FORMAT, 2, 3)));
+  bool OutputFails(const std::string& why) const {
+    return Fail("Cannot open the output file %s: %s\n", fullOutputPath_.c_str(), why.c_str());
+  }
+
+  bool DownloadRequired(const std::string& url, const std::string& destination) const;
+  bool DownloadVerified(const std::string& manifestUrl, const std::string& url, const std::string& fileName) const;
+  bool UntarFile(const std::string& archivePath, const std::optional<std::string>& target,
+                 IUntarCallback* callback) const;
+
+  std::string InWorkingFolder(const std::string& name) const { return workingFolder_ + "/" + name; }
+  std::string RootCopy() const { return InWorkingFolder(kRootCopyFolder); }
+  std::string PackageTar() const { return RootCopy() + kPackageTarFileName; }
+
+  const std::string& outputPath_;
+  const std::optional<std::string>& distributionUrl_;
+  const Verbosity verbosity_;
+  const BuildSettings& settings_;
+
+  std::optional<SourceDate> sourceDate_;
+  std::string fullOutputPath_;
+  std::string imagePath_;
+  bool outputCreated_ = false;
+  std::string workingFolder_;
+  VirusDataVersion version_{};
+  // Released after the clean-up: no second run may take the folder before
+  // this one has removed it.
+  platform::ExclusiveLock lock_;
+  RunCleanup cleanup_;
+};
+
+void Build::Step(const char* format, ...) const {
+  if (verbosity_ == Quiet) return;
+  va_list args;
+  va_start(args, format);
+  platform::VPrintOut(format, args);
+  va_end(args);
+}
+
+bool Build::Next(const char* format, ...) const {
+  if (platform::InterruptRequested()) return false;
+  if (verbosity_ != Quiet) {
+    va_list args;
+    va_start(args, format);
+    platform::VPrintOut(format, args);
+    va_end(args);
+  }
+  return true;
+}
+
+bool Build::Fail(const char* format, ...) const {
+  if (!platform::InterruptRequested()) {
+    va_list args;
+    va_start(args, format);
+    platform::VPrintErr(format, args);
+    va_end(args);
+  }
+  return false;
+}
+
+/// Downloads a file that the build cannot go on without, with a progress line
+/// of its own that is gone before the outcome is looked at.
+bool Build::DownloadRequired(const std::string& url, const std::string& destination) const {
+  std::uint32_t error = 0;
+  {
+    MyProgressCallback progress(verbosity_);
+    if (DownloadUrl(&progress, url, destination, settings_.download)) return true;
+    error = platform::GetLastError();
+  }
+  return Fail("Download failed: %s\n", ErrorCodeText(error).c_str());
+}
+
+/// Proves a downloaded file; a failed proof earns one more download and one
+/// more proof. The proof reports its own failures.
+bool Build::DownloadVerified(const std::string& manifestUrl, const std::string& url,
+                             const std::string& fileName) const {
+  auto prove = [&] {
+    return VerifyDownload(manifestUrl, workingFolder_, fileName, verbosity_, settings_.download, *settings_.trust);
+  };
+  if (prove()) return true;
+  return Next("Retrying the download...\n") && DownloadRequired(url, InWorkingFolder(fileName)) && prove();
+}
+
+/// Runs Untar over an archive file; false with errno set.
+bool Build::UntarFile(const std::string& archivePath, const std::optional<std::string>& target,
+                      IUntarCallback* callback) const {
+  UntarContext context;
+  context.targetFolder = target;
+  context.archive = platform::OpenFile(archivePath, "rb");
+  if (context.archive == nullptr) return false;
+  MyProgressCallback progress(verbosity_);
+  return Untar(context, callback, &progress);
+}
+
+/// Everything that can be judged before a download: SOURCE_DATE_EPOCH (the
+/// mastering program would refuse a malformed value only at the very end),
+/// the output path, and a fresh working folder of this run's own.
+bool Build::Prepare() {
+  std::string dateText;
+  if (!ReadSourceDate(sourceDate_, dateText)) {
+    return Fail("Invalid SOURCE_DATE_EPOCH \"%s\": not a decimal number of seconds since 1970 up to %lld\n",
+                dateText.c_str(), static_cast<long long>(kLatestSourceDate));
+  }
+  if (!ExpandOutputPath(outputPath_, fullOutputPath_)) {
+    return Fail("Failed to expand the output path: %s\n", LastErrorText().c_str());
+  }
+  std::string tempFolder;
+  if (!GetTempFolder(tempFolder)) return Fail("Failed to get temp folder: %s\n", LastErrorText().c_str());
+  std::uint32_t folderError = 0;
+  if (!PrepareWorkingFolder(tempFolder, lock_, workingFolder_, folderError)) {
+    return Fail("Failed to create temp folder %s: %s\n", (tempFolder + kWorkingFolderName).c_str(),
+                ErrorCodeText(folderError).c_str());
+  }
+  cleanup_.RemoveFolder(workingFolder_);
+  return PrepareOutput();
+}
+
+/// The image lands where the file system resolves the output path, through
+/// links as for any program that writes a file; messages keep the path as
+/// typed. It may not land in the working folder, which goes at the end of the
+/// run with all that is in it.
+bool Build::PrepareOutput() {
+  if (!platform::ResolveLinks(outputPath_, imagePath_)) return OutputFails(LastErrorText());
+  if (IsInsideWorkingFolder(imagePath_, workingFolder_)) {
+    return OutputFails(ErrorCodeText(platform::kErrorInsideWorkingFolder));
+  }
+  if (!ProbeOutputFile(imagePath_, outputCreated_)) return OutputFails(FileErrorText());
+  // A failed run leaves no empty or half image where there was no file before.
+  if (outputCreated_) cleanup_.RemoveFile(imagePath_);
+  return true;
+}
+
+/// The distribution, proved unless the user named where it comes from, and
+/// unpacked into the working folder.
+bool Build::FetchDistribution() {
+  const std::string archive = InWorkingFolder(kDistributionFileName);
+  const std::string url = distributionUrl_ ? *distributionUrl_ : DefaultDistributionUrl(settings_);
+  if (!Next("Downloading Linux distribution from %s...\n", distributionUrl_ ? distributionUrl_->c_str() : "Corvex") ||
+      !DownloadRequired(url, archive)) {
+    return false;
+  }
+  if (!distributionUrl_) {
+    if (!DownloadVerified(DistributionManifestUrl(settings_), url, kDistributionFileName)) return false;
+    Step("Integrity of the Linux distribution successfully verified.\n");
+  }
+  if (!Next("Unpacking Linux distribution...\n")) return false;
+  if (!UntarFile(archive, workingFolder_, nullptr)) {
+    return Fail("Failed to unpack the Linux distribution to %s: %s\n", workingFolder_.c_str(),
+                FileErrorText().c_str());
+  }
+  platform::DeleteFile(archive);
+  return true;
+}
+
+/// The anti-virus package, always proved, decoded into the distribution's
+/// root copy folder, where it stays a tar archive.
+bool Build::FetchPackage() {
+  const std::string archive = InWorkingFolder(kPackageFileName);
+  if (!Next("Downloading Corvex Anti-Virus for Linux...\n") || !DownloadRequired(PackageUrl(settings_), archive) ||
+      !DownloadVerified(PackageManifestUrl(settings_), PackageUrl(settings_), kPackageFileName)) {
+    return false;
+  }
+  Step("Integrity of Corvex Anti-Virus for Linux successfully verified.\n");
+  if (!Next("Unpacking Corvex Anti-Virus for Linux...\n")) return false;
+  bool decompressed = false;
+  {
+    MyProgressCallback progress(verbosity_);
+    decompressed = DecompressFile(PackageTar(), &progress, archive);
+  }
+  if (!decompressed) return Fail("Decompression failed: %s\n", FileErrorText().c_str());
+  platform::DeleteFile(archive);
+  return true;
+}
+
+bool Build::FindDataVersion() {
+  if (!Next("Determining virus data version...\n")) return false;
+  MyUntarCallback scan;
+  if (!UntarFile(PackageTar(), std::nullopt, &scan)) {
+    return Fail("Reading archive %s failed: %s\n", PackageTar().c_str(), FileErrorText().c_str());
+  }
+  if (!scan.found) return Fail("Could not determine the virus data version\n");
+  version_ = {scan.major, scan.minor};
+  return true;
+}
+
+/// The newest identities, when the server has some for this data version.
+bool Build::FetchIdentities() {
+  const std::string name = IdentitiesFileName(version_.major, version_.minor);
+  if (!Next("Downloading latest identities for virus data %d.%d...\n", version_.major, version_.minor)) return false;
+  std::uint32_t error = 0;
+  {
+    MyProgressCallback progress(verbosity_);
+    if (DownloadIdentities(&progress, BuildIdentitiesUrl(settings_, name), RootCopy() + name, settings_.download)) {
+      return true;
+    }
+    error = platform::GetLastError();
+  }
+  if (error != ERROR_INTERNET_ITEM_NOT_FOUND) return Fail("\nDownload failed: %s\n", ErrorCodeText(error).c_str());
+  Step("No newer identities found\n");
+  return true;
+}
+
+/// A file that was there before is replaced only by a finished image: the
+/// image is made beside it and takes its place once the program succeeded.
+/// Where the folder takes no new file, the image is made in place. The
+/// mastering reports its own failures.
+bool Build::Master() {
+  if (!Next("Creating the ISO image: %s...\n", outputPath_.c_str())) return false;
+  // The same mirror then gives the same image bytes.
+  if (sourceDate_ && !SetTreeTimesToSourceDate(workingFolder_, *sourceDate_)) {
+    return Fail("Failed to set the file times in %s: %s\n", workingFolder_.c_str(), LastErrorText().c_str());
+  }
+  std::string mastered = imagePath_;
+  std::string staged;
+  if (!outputCreated_ && platform::CreateFileBeside(imagePath_, kStagedImageTag, staged)) {
+    cleanup_.RemoveFile(staged);
+    mastered = staged;
+  }
+  if (!MasterIsoImage(workingFolder_, mastered, version_, verbosity_)) return false;
+  if (mastered != imagePath_ && !platform::MoveIntoPlace(mastered, imagePath_)) return OutputFails(FileErrorText());
+  return true;
+}
+
+bool Build::Finish() {
+  Step("Removing temporary files...\n");
+  RemoveFolderTree(workingFolder_);
+  cleanup_.Finished();
+  Step("ISO image successfully created\n");
+  return true;
+}
 
 }  // namespace
 
 bool RunBuild(const std::string& outputPath, const std::optional<std::string>& distributionUrl,
               Verbosity verbosity, const BuildSettings& settings) {
-  BuildRun run(verbosity, settings);
-
-  // Before anything is made or fetched: the mastering program would refuse a
-  // malformed value only at the very end.
-  std::optional<SourceDate> sourceDate;
-  std::string sourceDateText;
-  if (!ReadSourceDate(sourceDate, sourceDateText)) {
-    platform::PrintErr("Invalid SOURCE_DATE_EPOCH \"%s\": not a decimal number of seconds since 1970 up to %lld\n",
-                       sourceDateText.c_str(), static_cast<long long>(kLatestSourceDate));
-    return false;
-  }
-
-  const std::string sourceUrl = distributionUrl ? *distributionUrl : DefaultDistributionUrl(settings);
-
-  std::string fullOutputPath;
-  if (!ExpandOutputPath(outputPath, fullOutputPath)) {
-    platform::PrintErr("Failed to expand the output path: %s\n", LastErrorText().c_str());
-    return false;
-  }
-
-  std::string tempFolder;
-  if (!GetTempFolder(tempFolder)) {
-    platform::PrintErr("Failed to get temp folder: %s\n", LastErrorText().c_str());
-    return false;
-  }
-
-  platform::ExclusiveLock runLock;
-  std::string workingFolder;
-  std::uint32_t folderError = 0;
-  if (!PrepareWorkingFolder(tempFolder, runLock, workingFolder, folderError)) {
-    platform::PrintErr("Failed to create temp folder %s: %s\n", (tempFolder + kWorkingFolderName).c_str(),
-                       ErrorCodeText(folderError).c_str());
-    return false;
-  }
-  run.SetWorkingFolder(workingFolder);
-
-  // The image lands where the file system resolves the output path, through
-  // links as for any program that writes a file; messages keep the path as
-  // typed.
-  std::string imagePath;
-  if (!platform::ResolveLinks(outputPath, imagePath)) {
-    platform::PrintErr("Cannot open the output file %s: %s\n", fullOutputPath.c_str(), LastErrorText().c_str());
-    return run.Abort();
-  }
-  // The working folder goes at the end of the run, and with it anything in it.
-  if (IsInsideWorkingFolder(imagePath, workingFolder)) {
-    platform::PrintErr("Cannot open the output file %s: %s\n", fullOutputPath.c_str(),
-                       ErrorCodeText(platform::kErrorInsideWorkingFolder).c_str());
-    return run.Abort();
-  }
-  bool outputCreated = false;
-  if (!ProbeOutputFile(imagePath, outputCreated)) {
-    platform::PrintErr("Cannot open the output file %s: %s\n", fullOutputPath.c_str(), FileErrorText().c_str());
-    return run.Abort();
-  }
-  // A failed run leaves no empty or half image where there was no file before.
-  if (outputCreated) run.SetCreatedOutput(imagePath);
-
-  // The distribution.
-  const std::string distributionPath = workingFolder + "/" + kDistributionFileName;
-  if (!run.Next("Downloading Linux distribution from %s...\n", distributionUrl ? distributionUrl->c_str() : "Corvex") ||
-      !run.DownloadRequired(sourceUrl, distributionPath)) {
-    return run.Abort();
-  }
-  if (!distributionUrl) {
-    if (!run.DownloadVerified(DistributionManifestUrl(settings), sourceUrl, kDistributionFileName)) {
-      return run.Abort();
-    }
-    run.Step("Integrity of the Linux distribution successfully verified.\n");
-  }
-
-  if (!run.Next("Unpacking Linux distribution...\n")) return run.Abort();
-  if (!run.UntarFile(distributionPath, workingFolder, nullptr)) {
-    run.Report("Failed to unpack the Linux distribution to %s: %s\n", workingFolder.c_str(), FileErrorText().c_str());
-    return run.Abort();
-  }
-  platform::DeleteFile(distributionPath);
-
-  // The anti-virus package.
-  const std::string packagePath = workingFolder + "/" + kPackageFileName;
-  if (!run.Next("Downloading Corvex Anti-Virus for Linux...\n") ||
-      !run.DownloadRequired(PackageUrl(settings), packagePath)) {
-    return run.Abort();
-  }
-  if (!run.DownloadVerified(PackageManifestUrl(settings), PackageUrl(settings), kPackageFileName)) {
-    return run.Abort();
-  }
-  run.Step("Integrity of Corvex Anti-Virus for Linux successfully verified.\n");
-
-  const std::string rootCopy = workingFolder + "/" + kRootCopyFolder;
-  const std::string packageTarPath = rootCopy + kPackageTarFileName;
-  if (!run.Next("Unpacking Corvex Anti-Virus for Linux...\n")) return run.Abort();
-  bool decompressed = false;
-  {
-    MyProgressCallback progress(verbosity);
-    decompressed = DecompressFile(packageTarPath, &progress, packagePath);
-  }
-  if (!decompressed) {
-    run.Report("Decompression failed: %s\n", FileErrorText().c_str());
-    return run.Abort();
-  }
-  platform::DeleteFile(packagePath);
-
-  if (!run.Next("Determining virus data version...\n")) return run.Abort();
-  MyUntarCallback versionScan;
-  if (!run.UntarFile(packageTarPath, std::nullopt, &versionScan)) {
-    run.Report("Reading archive %s failed: %s\n", packageTarPath.c_str(), FileErrorText().c_str());
-    return run.Abort();
-  }
-  if (!versionScan.found) {
-    platform::PrintErr("Could not determine the virus data version\n");
-    return run.Abort();
-  }
-  const VirusDataVersion version{versionScan.major, versionScan.minor};
-
-  // The newest identities, when the server has some for this data version.
-  const std::string identitiesName = IdentitiesFileName(version.major, version.minor);
-  if (!run.Next("Downloading latest identities for virus data %d.%d...\n", version.major, version.minor)) {
-    return run.Abort();
-  }
-  std::uint32_t identitiesError = 0;
-  bool identitiesFetched = false;
-  {
-    MyProgressCallback progress(verbosity);
-    identitiesFetched = DownloadIdentities(&progress, BuildIdentitiesUrl(settings, identitiesName),
-                                           rootCopy + identitiesName, settings.download);
-    identitiesError = platform::GetLastError();
-  }
-  if (!identitiesFetched) {
-    if (identitiesError != ERROR_INTERNET_ITEM_NOT_FOUND) {
-      run.Report("\nDownload failed: %s\n", ErrorCodeText(identitiesError).c_str());
-      return run.Abort();
-    }
-    run.Step("No newer identities found\n");
-  }
-
-  if (!run.Next("Creating the ISO image: %s...\n", outputPath.c_str())) return run.Abort();
-  // The same mirror then gives the same image bytes.
-  if (sourceDate) {
-    if (!SetTreeTimesToSourceDate(workingFolder, *sourceDate)) {
-      platform::PrintErr("Failed to set the file times in %s: %s\n", workingFolder.c_str(), LastErrorText().c_str());
-      return run.Abort();
-    }
-  }
-  // A file that was there before is replaced only by a finished image: the
-  // image is made beside it and takes its place once the program succeeded.
-  // Where the folder takes no new file, the image is made in place.
-  std::string masteredPath = imagePath;
-  if (!outputCreated) {
-    std::string staged;
-    if (platform::CreateFileBeside(imagePath, kStagedImageTag, staged)) {
-      run.SetCreatedOutput(staged);
-      masteredPath = staged;
-    }
-  }
-  if (!MasterIsoImage(workingFolder, masteredPath, version, verbosity)) return run.Abort();
-  if (masteredPath != imagePath && !platform::MoveIntoPlace(masteredPath, imagePath)) {
-    run.Report("Cannot open the output file %s: %s\n", fullOutputPath.c_str(), FileErrorText().c_str());
-    return run.Abort();
-  }
-
-  run.Step("Removing temporary files...\n");
-  RemoveFolderTree(workingFolder);
-  run.Step("ISO image successfully created\n");
-  return true;
+  Build build(outputPath, distributionUrl, verbosity, settings);
+  return build.Prepare() && build.FetchDistribution() && build.FetchPackage() && build.FindDataVersion() &&
+         build.FetchIdentities() && build.Master() && build.Finish();
 }

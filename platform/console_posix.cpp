@@ -17,24 +17,32 @@ void CheckWritten(int result) {
 
 }  // namespace
 
-void PrintOut(const char* format, ...) {
+void VPrintOut(const char* format, std::va_list args) {
   const int saved = errno;
-  va_list args;
-  va_start(args, format);
   CheckWritten(std::vfprintf(stdout, format, args));
-  va_end(args);
   errno = saved;
 }
 
-void PrintErr(const char* format, ...) {
+void VPrintErr(const char* format, std::va_list args) {
   const int saved = errno;
   CheckWritten(std::fflush(stdout));
-  va_list args;
-  va_start(args, format);
   CheckWritten(std::vfprintf(stderr, format, args));
-  va_end(args);
   CheckWritten(std::fflush(stderr));
   errno = saved;
+}
+
+void PrintOut(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  VPrintOut(format, args);
+  va_end(args);
+}
+
+void PrintErr(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  VPrintErr(format, args);
+  va_end(args);
 }
 
 void FlushOut() {

@@ -50,20 +50,26 @@ void Write(std::FILE* stream, DWORD handleId, const char* format, va_list args) 
 
 }  // namespace
 
+void VPrintOut(const char* format, std::va_list args) { Write(stdout, STD_OUTPUT_HANDLE, format, args); }
+
+void VPrintErr(const char* format, std::va_list args) {
+  Flush(stdout);
+  Write(stderr, STD_ERROR_HANDLE, format, args);
+  Flush(stderr);
+}
+
 void PrintOut(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  Write(stdout, STD_OUTPUT_HANDLE, format, args);
+  VPrintOut(format, args);
   va_end(args);
 }
 
 void PrintErr(const char* format, ...) {
-  Flush(stdout);
   va_list args;
   va_start(args, format);
-  Write(stderr, STD_ERROR_HANDLE, format, args);
+  VPrintErr(format, args);
   va_end(args);
-  Flush(stderr);
 }
 
 void FlushOut() { Flush(stdout); }
