@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "net/trust_material.h"
 #include "tests/support/child_process.h"
 #include "tests/support/expected_output.h"
 #include "tests/support/local_server.h"
@@ -25,8 +26,10 @@ class VerifyDownloadTest : public ::testing::Test {
   VerifyDownloadTest() : work_("work"), mirror_("mirror"), server_(mirror_.path()) {
     rootPem_ = Credential(TestIdentity::Root).certificatePem;
     crlPem_ = DefaultCrlFile();
-    entries_[0] = {"CERTIFICATE", 101, reinterpret_cast<const unsigned char*>(rootPem_.data()), rootPem_.size()};
-    entries_[1] = {"CRL", 102, reinterpret_cast<const unsigned char*>(crlPem_.data()), crlPem_.size()};
+    entries_[0] = {kCertificateResourceType, kCertificateResourceId,
+                   reinterpret_cast<const unsigned char*>(rootPem_.data()), rootPem_.size()};
+    entries_[1] = {kCrlResourceType, kCrlResourceId, reinterpret_cast<const unsigned char*>(crlPem_.data()),
+                   crlPem_.size()};
     WriteWholeFile(work_ / kFile, kContent);
   }
 
