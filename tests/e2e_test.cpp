@@ -1,8 +1,8 @@
 // The real rscdc program against the demo mirror on its built-in download host
-// (127.0.0.1:8711): console streams, exit status and the image it leaves, the
-// same image bytes under one SOURCE_DATE_EPOCH; the image booted in QEMU four
-// ways; whole runs under valgrind. The tests of this file take the port in
-// turn (CTest resource lock "port-8711").
+// (127.0.0.1 on the demo port): console streams, exit status and the image it
+// leaves, the same image bytes under one SOURCE_DATE_EPOCH; the image booted in
+// QEMU four ways; whole runs under valgrind. The tests of this file take the
+// port in turn (a CTest resource lock named after it).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -33,8 +33,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint16_t kDemoPort = 8711;
-const std::string kDemoHost = "127.0.0.1:8711";
+constexpr std::uint16_t kDemoPort = RSCDC_DEMO_PORT;
+const std::string kDemoHost = "127.0.0.1:" + std::to_string(kDemoPort);
 
 /// Standard output without the progress lines (text ending in a carriage return).
 std::string WithoutProgressLines(const std::string& out) {
