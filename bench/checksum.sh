@@ -38,11 +38,10 @@ for ((i = 0; i < runs; i++)); do
   peer+=("$t"); peer_rss+=("$m")
 done
 
-median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
-max() { printf '%s\n' "$@" | sort -g | tail -1; }
+source bench/stats.sh
 
-m_ours=$(median "${ours[@]}"); m_peer=$(median "${peer[@]}")
+m_ours=$(printf '%s\n' "${ours[@]}" | median); m_peer=$(printf '%s\n' "${peer[@]}" | median)
 printf '%-22s %10s %12s   %s\n' "" "median s" "peak RSS KiB" "all runs (s)"
-printf '%-22s %10s %12s   %s\n' "check_file" "$m_ours" "$(max "${ours_rss[@]}")" "${ours[*]}"
-printf '%-22s %10s %12s   %s\n' "sha1sum" "$m_peer" "$(max "${peer_rss[@]}")" "${peer[*]}"
+printf '%-22s %10s %12s   %s\n' "check_file" "$m_ours" "$(printf '%s\n' "${ours_rss[@]}" | largest)" "${ours[*]}"
+printf '%-22s %10s %12s   %s\n' "sha1sum" "$m_peer" "$(printf '%s\n' "${peer_rss[@]}" | largest)" "${peer[*]}"
 awk -v a="$m_ours" -v b="$m_peer" 'BEGIN { printf "check_file / sha1sum: %.3f\n", a / b }'

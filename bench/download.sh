@@ -62,14 +62,14 @@ for _ in $(seq "$runs"); do
   theirs+=("$(measure curl)")
 done
 
-median() { sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
+source bench/stats.sh
 
 report() {
   local name=$1; shift
   local secs mem
   secs=$(printf '%s\n' "$@" | cut -d' ' -f1 | median)
   mem=$(printf '%s\n' "$@" | cut -d' ' -f2 | median)
-  printf '%-14s median %6.2f s  %8.1f MiB/s  peak RSS %7d KiB   (runs: %s)\n' "$name" "$secs" \
+  printf '%-14s median %6.2f s  %8.1f MiB/s  peak RSS %7.0f KiB   (runs: %s)\n' "$name" "$secs" \
     "$(awk -v s="$secs" -v m="$size_mib" 'BEGIN {print (s > 0) ? m / s : 0}')" "$mem" \
     "$(printf '%s ' "$@" | tr -s ' ')"
 }

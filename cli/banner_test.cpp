@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/paths.h"
+#include "tests/support/expected_output.h"
 
 namespace {
 
@@ -43,5 +44,5 @@ TEST(ComposeBannerTest, TheRunningProgramsOwnVersionResource) {
   ASSERT_TRUE(platform::ExecutablePath(self));
   platform::VersionInfo info;
   ASSERT_TRUE(platform::LoadFileVersionInfo(self, info));
-  EXPECT_EQ(ComposeBanner(info), "Corvex Rescue CD Builder v1.0.0\nCopyright (C) 2026 Corvex. All rights reserved.\n\n");
+  EXPECT_EQ(ComposeBanner(info), testing_support::ExpectedBanner());
 }

@@ -3,7 +3,7 @@
 #
 #   cmake -S . -B build-windows \
 #         -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-#         -DRSCDC_WINDOWS_DEPS=$(scripts/win-deps --prefix)
+#         -DRSCDC_WINDOWS_DEPS=$(scripts/win-deps)
 #
 # RSCDC_WINDOWS_DEPS is the folder where scripts/win-deps installed the
 # cross-built libcrypto and GoogleTest.

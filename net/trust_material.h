@@ -8,10 +8,12 @@
 /// revocation lists, written into the working folder before every proof because
 /// the verification library reads trust material from files only.
 
-inline constexpr const char* kCertificateResourceType = "CERTIFICATE";
-inline constexpr int kCertificateResourceId = 101;
-inline constexpr const char* kCrlResourceType = "CRL";
-inline constexpr int kCrlResourceId = 102;
+// Where the build embeds them (CMakeLists.txt), given to every user of the
+// program's resources as compile definitions.
+inline constexpr const char* kCertificateResourceType = RSCDC_CERTIFICATE_RESOURCE_TYPE;
+inline constexpr int kCertificateResourceId = RSCDC_CERTIFICATE_RESOURCE_ID;
+inline constexpr const char* kCrlResourceType = RSCDC_CRL_RESOURCE_TYPE;
+inline constexpr int kCrlResourceId = RSCDC_CRL_RESOURCE_ID;
 
 inline constexpr const char* kCaCertificateFileName = "ps_rootca.crt";
 inline constexpr const char* kCrlFileName = "ps.crl";

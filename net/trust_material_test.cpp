@@ -19,7 +19,7 @@ TEST(ExtractTrustMaterialTest, WritesTheEmbeddedBytesUnchangedAndOverwrites) {
   }
   EXPECT_EQ(ReadWholeFile(dir / "ps_rootca.crt"), ReadWholeFile(RSCDC_TRUST_CERT));
   EXPECT_EQ(ReadWholeFile(dir / "ps.crl"), ReadWholeFile(RSCDC_TRUST_CRL));
-  auto cert = platform::FindResource("CERTIFICATE", 101);
+  auto cert = platform::FindResource(kCertificateResourceType, kCertificateResourceId);
   ASSERT_TRUE(cert);
   EXPECT_EQ(ReadWholeFile(dir / "ps_rootca.crt").size(), cert.size);
 }
@@ -36,14 +36,15 @@ TEST(ExtractTrustMaterialTest, MissingResourcesAreReportedInOrder) {
   static const unsigned char pem[] = "-----BEGIN CERTIFICATE-----\n";
   ScratchFolder dir("trust");
   {
-    const platform::ResourceEntry entries[] = {{"CRL", 102, pem, sizeof pem - 1}};
+    const platform::ResourceEntry entries[] = {{kCrlResourceType, kCrlResourceId, pem, sizeof pem - 1}};
     StderrCapture err;
     EXPECT_FALSE(ExtractTrustMaterial(dir.path(), platform::ResourceTable{entries, 1}));
     EXPECT_EQ(err.Finish(), "Failed to extract CA certificate: The resource cannot be found in the executable\n");
     EXPECT_FALSE(PathExists(dir / "ps_rootca.crt"));
   }
   {
-    const platform::ResourceEntry entries[] = {{"CERTIFICATE", 101, pem, sizeof pem - 1}, {"CRL", 102, pem, 0}};
+    const platform::ResourceEntry entries[] = {{kCertificateResourceType, kCertificateResourceId, pem, sizeof pem - 1},
+                                               {kCrlResourceType, kCrlResourceId, pem, 0}};
     StderrCapture err;
     EXPECT_FALSE(ExtractTrustMaterial(dir.path(), platform::ResourceTable{entries, 2}));
     EXPECT_EQ(err.Finish(), "Failed to extract CRL: The resource in the executable is empty\n");

@@ -4,7 +4,9 @@
 
 #include <filesystem>
 
+#include "net/trust_material.h"
 #include "tests/support/child_process.h"
+#include "tests/support/expected_output.h"
 #include "tests/support/local_server.h"
 #include "tests/support/stdout_capture.h"
 #include "tests/support/test_pki.h"
@@ -24,8 +26,10 @@ class VerifyDownloadTest : public ::testing::Test {
   VerifyDownloadTest() : work_("work"), mirror_("mirror"), server_(mirror_.path()) {
     rootPem_ = Credential(TestIdentity::Root).certificatePem;
     crlPem_ = DefaultCrlFile();
-    entries_[0] = {"CERTIFICATE", 101, reinterpret_cast<const unsigned char*>(rootPem_.data()), rootPem_.size()};
-    entries_[1] = {"CRL", 102, reinterpret_cast<const unsigned char*>(crlPem_.data()), crlPem_.size()};
+    entries_[0] = {kCertificateResourceType, kCertificateResourceId,
+                   reinterpret_cast<const unsigned char*>(rootPem_.data()), rootPem_.size()};
+    entries_[1] = {kCrlResourceType, kCrlResourceId, reinterpret_cast<const unsigned char*>(crlPem_.data()),
+                   crlPem_.size()};
     WriteWholeFile(work_ / kFile, kContent);
   }
 
@@ -100,14 +104,13 @@ TEST_F(VerifyDownloadTest, EntryLookupIsExact) {
   struct Row {
     const char* why;
     std::string body;
-    const char* err;
+    std::string err;
   } rows[] = {
       {"no .\\ prefix", Entry(kFile), "Error: Manifest does not contain the requested file.\n"},
       {"letter case differs", Entry(".\\corvexlive-slax.tar"), "Error: Manifest does not contain the requested file.\n"},
       {"forward slash", Entry("./" + kFile), "Error: Manifest does not contain the requested file.\n"},
-      {"first of two duplicates wins", Entry(".\\" + kFile, "old") + Entry(".\\" + kFile),
-       "Error: File checksum is incorrect.\n"},
-      {"empty checksum", ManifestLine(".\\" + kFile, 1, ""), "Error: File checksum is incorrect.\n"},
+      {"first of two duplicates wins", Entry(".\\" + kFile, "old") + Entry(".\\" + kFile), kChecksumWrong},
+      {"empty checksum", ManifestLine(".\\" + kFile, 1, ""), kChecksumWrong},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);

@@ -17,6 +17,7 @@
 #include "pipeline/working_folder.h"
 #include "tests/support/child_process.h"
 #include "tests/support/demo_mirror.h"
+#include "tests/support/expected_output.h"
 #include "tests/support/iso_image.h"
 #include "tests/support/local_server.h"
 #include "tests/support/stdout_capture.h"
@@ -28,32 +29,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kLockFile = std::string(kWorkingFolderName) + ".lock";
 const std::string kPackageTar = "slax/rootcopy/linux.intel.libc6.glibc.2.2.tar";
 const std::string kManifestLine = "Downloading the manifest file...\n";
 const std::string kRetryLine = "Retrying the download...\n";
-const std::string kChecksumWrong = "Error: File checksum is incorrect.\n";
 const std::string kPreviousImage = "an image from an earlier run\n";
 // Generous for a loaded machine; the stall case shortens its own.
 constexpr std::chrono::seconds kNetworkTimeout{10};
-
-/// Standard output of a successful Normal run, in order.
-std::string NormalLines(const std::string& outputAsTyped, const std::string& identitiesStep = "",
-                        const std::string& distributionRetry = "", const std::string& packageRetry = "") {
-  return "Downloading Linux distribution from Corvex...\n" + kManifestLine + distributionRetry +
-         "Integrity of the Linux distribution successfully verified.\n"
-         "Unpacking Linux distribution...\n"
-         "Downloading Corvex Anti-Virus for Linux...\n" +
-         kManifestLine + packageRetry +
-         "Integrity of Corvex Anti-Virus for Linux successfully verified.\n"
-         "Unpacking Corvex Anti-Virus for Linux...\n"
-         "Determining virus data version...\n"
-         "Downloading latest identities for virus data 4.42...\n" +
-         identitiesStep + "Creating the ISO image: " + outputAsTyped +
-         "...\n"
-         "Removing temporary files...\n"
-         "ISO image successfully created\n";
-}
 
 std::string Get(const std::string& path) { return "GET " + path; }
 
@@ -163,7 +144,7 @@ TEST_F(RunBuildTest, NormalRunPrintsTheThirteenStepsAndImagesTheDistributionWith
 
   Outcome r = Build("out.iso");
   ASSERT_TRUE(r.ok) << r.err;
-  EXPECT_EQ(r.out, NormalLines("out.iso"));
+  EXPECT_EQ(r.out, StepLines("out.iso"));
   EXPECT_EQ(r.err, MasteringOfBootableFolder().err);
   ExpectTempFolderClean();
 
@@ -223,10 +204,7 @@ TEST_F(RunBuildTest, VerboseProgressLinesAreBlankedBeforeEachNextMessage) {
     start = end + 1;
   }
   // Verbose mastering also names the boot ways of the image made.
-  std::string expected = NormalLines("out.iso");
-  const std::string mastering = "Creating the ISO image: out.iso...\n";
-  expected.insert(expected.find(mastering) + mastering.size(), "Boot: " + DemoMirrorBootWays() + "\n");
-  EXPECT_EQ(messages, expected);
+  EXPECT_EQ(messages, StepLines("out.iso", {.bootWays = "Boot: " + DemoMirrorBootWays() + "\n"}));
   EXPECT_GT(drawn, 0);
   // One progress reporter each: the two downloads, their two manifests, the
   // unpacking, the decompression, the version scan and the identities download.
@@ -287,7 +265,7 @@ TEST_F(RunBuildTest, MissingIdentitiesAreNoFailureAndTheImageHasNone) {
   Serve(DemoMirror({.identities = false}));
   Outcome r = Build();
   ASSERT_TRUE(r.ok) << r.err;
-  EXPECT_EQ(r.out, NormalLines("out.iso", "No newer identities found\n"));
+  EXPECT_EQ(r.out, StepLines("out.iso", {.identitiesStep = "No newer identities found\n"}));
   EXPECT_EQ(r.err, MasteringOfBootableFolder().err);
   const std::vector<std::string> files = IsoFiles(Output());
   EXPECT_NE(std::find(files.begin(), files.end(), kPackageTar), files.end());
@@ -347,7 +325,8 @@ TEST_F(RunBuildTest, AFailedProofIsAnsweredWithOneMoreDownloadThatCanSucceed) {
     ASSERT_TRUE(r.ok) << r.err;
     const bool distribution = std::string(row.path) == kMirrorDistribution;
     const std::string retry = kRetryLine + kManifestLine;
-    EXPECT_EQ(r.out, NormalLines("out.iso", "", distribution ? retry : "", distribution ? "" : retry));
+    EXPECT_EQ(r.out, StepLines("out.iso", distribution ? StepExtras{.distributionRetry = retry}
+                                                      : StepExtras{.packageRetry = retry}));
     EXPECT_EQ(r.err, kChecksumWrong + MasteringOfBootableFolder().err);
     EXPECT_EQ(CountRequests(Requests(), Get(row.path)), 2);
     // The failed proof left its proof files behind; the successful one took them away.

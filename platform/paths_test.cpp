@@ -2,30 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <unistd.h>
 
 #include "tests/support/child_process.h"
+#include "tests/support/test_system.h"
 
 namespace {
-
-/// Sets or clears one environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    if (old) old_ = old;
-    had_ = old != nullptr;
-    if (value) setenv(name, value, 1); else unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (had_) setenv(name_.c_str(), old_.c_str(), 1); else unsetenv(name_.c_str());
-  }
-
- private:
-  std::string name_, old_;
-  bool had_ = false;
-};
 
 std::string CurrentFolder() {
   char buffer[4096];
@@ -50,17 +32,17 @@ TEST(TempFolderTest, UsesTmpdirOnlyWhenItIsAFolder) {
   testing_support::ScratchFolder dir("tmpdir");
   std::string folder;
   {
-    ScopedEnv env("TMPDIR", dir.path().c_str());
+    testing_support::ScopedEnvironmentVariable env("TMPDIR", dir.path());
     ASSERT_TRUE(platform::TempFolder(folder));
     EXPECT_EQ(folder, dir.path() + "/");
   }
   {
-    ScopedEnv env("TMPDIR", (dir.path() + "/missing").c_str());
+    testing_support::ScopedEnvironmentVariable env("TMPDIR", dir / "missing");
     ASSERT_TRUE(platform::TempFolder(folder));
     EXPECT_EQ(folder, "/tmp/");
   }
   {
-    ScopedEnv env("TMPDIR", nullptr);
+    testing_support::ScopedEnvironmentVariable env("TMPDIR", std::nullopt);
     ASSERT_TRUE(platform::TempFolder(folder));
     EXPECT_EQ(folder, "/tmp/");
   }
@@ -86,7 +68,7 @@ TEST(ExecutablePathTest, NamesThisTestProgram) {
 TEST(FindProgramOnPathTest, FindsExecutablesOnly) {
   testing_support::ScratchFolder dir("path");
   testing_support::WriteWholeFile(dir / "plain", "not a program");
-  ScopedEnv env("PATH", (dir.path() + ":/bin:/usr/bin").c_str());
+  testing_support::ScopedEnvironmentVariable env("PATH", dir.path() + ":/bin:/usr/bin");
   EXPECT_EQ(platform::FindProgramOnPath("plain"), "");
   EXPECT_NE(platform::FindProgramOnPath("sh"), "");
   EXPECT_EQ(platform::FindProgramOnPath("no-such-program-here"), "");

@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 #include "platform/version_info.h"
 #include "tests/support/child_process.h"
+#include "tests/support/expected_output.h"
 
 TEST(ResourcesTest, LooksUpByTypeNameAndIdentifier) {
   static const unsigned char a[] = {'A'};
@@ -42,7 +43,7 @@ TEST(VersionInfoTest, RunningExecutableCarriesTheProjectVersion) {
   ASSERT_TRUE(platform::LoadFileVersionInfo(self, info));
   std::string version, name;
   ASSERT_TRUE(info.Query("\\StringFileInfo\\000904b0\\FileVersion", version));
-  EXPECT_EQ(version, "1.0.0 Build 3");
+  EXPECT_EQ(version, testing_support::ExpectedFileVersion());
   ASSERT_TRUE(info.Query("\\StringFileInfo\\000904b0\\InternalName", name));
   EXPECT_EQ(name, "rscdc");
 }

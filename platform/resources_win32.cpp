@@ -9,7 +9,7 @@ namespace platform {
 namespace {
 
 /// The executable's resources whose type is a name and whose identifier is a
-/// number (CERTIFICATE/101, CRL/102), located and loaded once. Loaded resources
+/// number (the trust anchors), located and loaded once. Loaded resources
 /// stay mapped for the life of the process; there is nothing to free.
 class ModuleResources {
  public:

@@ -1,8 +1,8 @@
 // The real rscdc program against the demo mirror on its built-in download host
-// (127.0.0.1:8711): console streams, exit status and the image it leaves, the
-// same image bytes under one SOURCE_DATE_EPOCH; the image booted in QEMU four
-// ways; whole runs under valgrind. The tests of this file take the port in
-// turn (CTest resource lock "port-8711").
+// (127.0.0.1 on the demo port): console streams, exit status and the image it
+// leaves, the same image bytes under one SOURCE_DATE_EPOCH; the image booted in
+// QEMU four ways; whole runs under valgrind. The tests of this file take the
+// port in turn (a CTest resource lock named after it).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -17,6 +17,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/demo_mirror.h"
+#include "tests/support/expected_output.h"
 #include "tests/support/iso_image.h"
 #include "tests/support/test_system.h"
 
@@ -32,28 +33,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint16_t kDemoPort = 8711;
-const std::string kDemoHost = "127.0.0.1:8711";
-const std::string kBanner = "Corvex Rescue CD Builder v1.0.0\nCopyright (C) 2026 Corvex. All rights reserved.\n\n";
-const std::string kLockFile = "CorvexBootableAvTempFolder.lock";
-const std::string kChecksumWrong = "Error: File checksum is incorrect.\n";
-
-std::string StepLines(const std::string& outputAsTyped, const std::string& identitiesStep = "",
-                      const std::string& bootWays = "") {
-  return "Downloading Linux distribution from Corvex...\n"
-         "Downloading the manifest file...\n"
-         "Integrity of the Linux distribution successfully verified.\n"
-         "Unpacking Linux distribution...\n"
-         "Downloading Corvex Anti-Virus for Linux...\n"
-         "Downloading the manifest file...\n"
-         "Integrity of Corvex Anti-Virus for Linux successfully verified.\n"
-         "Unpacking Corvex Anti-Virus for Linux...\n"
-         "Determining virus data version...\n"
-         "Downloading latest identities for virus data 4.42...\n" +
-         identitiesStep + "Creating the ISO image: " + outputAsTyped + "...\n" + bootWays +
-         "Removing temporary files...\n"
-         "ISO image successfully created\n";
-}
+constexpr std::uint16_t kDemoPort = RSCDC_DEMO_PORT;
+const std::string kDemoHost = "127.0.0.1:" + std::to_string(kDemoPort);
 
 /// Standard output without the progress lines (text ending in a carriage return).
 std::string WithoutProgressLines(const std::string& out) {
@@ -115,7 +96,7 @@ TEST_F(EndToEndTest, NormalRunShowsBannerAndStepsAndWritesTheLabelledImage) {
   Serve(DemoMirror());
   ChildResult r = Run({"out.iso"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_EQ(r.out, kBanner + StepLines("out.iso"));
+  EXPECT_EQ(r.out, ExpectedBanner() + StepLines("out.iso"));
   EXPECT_EQ(r.err, MasteringOfBootableFolder().err);
   ExpectTempFolderClean();
   EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
@@ -137,7 +118,7 @@ TEST_F(EndToEndTest, VerboseRunShowsTheSameStepsBetweenProgressLines) {
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_NE(r.out.find('\r'), std::string::npos);
   EXPECT_EQ(WithoutProgressLines(r.out),
-            kBanner + StepLines("out.iso", "", "Boot: " + DemoMirrorBootWays() + "\n"));
+            ExpectedBanner() + StepLines("out.iso", {.bootWays = "Boot: " + DemoMirrorBootWays() + "\n"}));
   ExpectTempFolderClean();
   EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
 }
@@ -179,7 +160,7 @@ TEST_F(EndToEndTest, MissingIdentitiesStillMakeTheImage) {
   Serve(DemoMirror({.identities = false}));
   ChildResult r = Run({"out.iso"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_EQ(r.out, kBanner + StepLines("out.iso", "No newer identities found\n"));
+  EXPECT_EQ(r.out, ExpectedBanner() + StepLines("out.iso", {.identitiesStep = "No newer identities found\n"}));
   ExpectTempFolderClean();
   EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
 }
@@ -200,7 +181,7 @@ TEST_F(EndToEndTest, NoMirrorRunningFails) {
   ASSERT_TRUE(closed.held()) << "another program keeps port " << kDemoPort << " busy";
   ChildResult r = Run({"out.iso"});
   EXPECT_EQ(r.exitStatus, 1);
-  EXPECT_EQ(r.out, kBanner + "Downloading Linux distribution from Corvex...\n");
+  EXPECT_EQ(r.out, ExpectedBanner() + "Downloading Linux distribution from Corvex...\n");
   EXPECT_EQ(r.err, "Download failed: Unsuccessful download\n");
   ExpectTempFolderClean();
 }
@@ -269,7 +250,7 @@ TEST_F(EndToEndTest, AnInterruptCleansUpAndEndsByTheSignal) {
     std::vector<std::string> args;
     std::function<bool()> when;  // when to send the signal; none: the reader of the output goes away
   };
-  const std::string partial = temp_ / "CorvexBootableAvTempFolder/CorvexLive-SLAX.tar";
+  const std::string partial = temp_ / (kWorkingFolder + "/CorvexLive-SLAX.tar");
   const Row rows[] = {
       {"a download", SIGINT, {"-d", slow.Url("/live.tar"), "out.iso"},
        [&] { return PathExists(partial) && fs::file_size(partial) >= 65536; }},

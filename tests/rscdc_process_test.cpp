@@ -5,13 +5,13 @@
 
 #include "platform/private_folder.h"
 #include "tests/support/child_process.h"
+#include "tests/support/expected_output.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kBanner = "Corvex Rescue CD Builder v1.0.0\nCopyright (C) 2026 Corvex. All rights reserved.\n\n";
 const std::string kUsage =
     "Usage: rscdc [options] <output file>\n"
     "Options:\n"
@@ -30,7 +30,7 @@ class RscdcProcessTest : public ::testing::Test {
     return RunChild(BuiltProgram("cli/rscdc"), args, options);
   }
 
-  std::string WorkingFolder() const { return temp_ / "CorvexBootableAvTempFolder"; }
+  std::string WorkingFolder() const { return temp_ / kWorkingFolder; }
 
   ScratchFolder temp_;
   ScratchFolder cwd_;
@@ -45,7 +45,7 @@ TEST_F(RscdcProcessTest, UsageCasesPrintBannerAndUsageWithStatus1) {
     SCOPED_TRACE(::testing::PrintToString(args));
     ChildResult r = Run(args);
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(r.out, kBanner + kUsage);
+    EXPECT_EQ(r.out, ExpectedBanner() + kUsage);
     EXPECT_EQ(r.err, "");
     EXPECT_FALSE(PathExists(WorkingFolder()));
   }
@@ -62,7 +62,7 @@ TEST_F(RscdcProcessTest, QuietPrintsNothingOnStandardOutput) {
 TEST_F(RscdcProcessTest, LoneDashVIsTheOutputFileAtNormalLevel) {
   fs::create_directory(cwd_ / "-v");
   ChildResult r = Run({"-v"});
-  EXPECT_EQ(r.out, kBanner);
+  EXPECT_EQ(r.out, ExpectedBanner());
   EXPECT_EQ(r.err, "Cannot open the output file " + cwd_.path() + "/-v: Is a directory\n");
 }
 

@@ -15,6 +15,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/demo_mirror.h"
+#include "tests/support/expected_output.h"
 #include "tests/support/iso_image.h"
 #include "tests/support/local_server.h"
 #include "tests/support/test_pki.h"
@@ -31,7 +32,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kBanner = "Corvex Rescue CD Builder v1.0.0\nCopyright (C) 2026 Corvex. All rights reserved.\n\n";
 constexpr int kBuildTimeoutSeconds = 1500;
 
 std::string BuildFolder() { return std::string(RSCDC_TEST_BINARY_DIR) + "/trust-config"; }
@@ -127,13 +127,13 @@ TEST_F(TrustConfigTest, ManifestsOfTheDemoSignerAreRefused) {
   FixedPortHttpServer server(DemoMirror(), port_);
   ChildResult r = Run({"out.iso"});
   EXPECT_EQ(r.exitStatus, 1);
-  EXPECT_EQ(r.out, kBanner +
+  EXPECT_EQ(r.out, ExpectedBanner() +
                        "Downloading Linux distribution from Corvex...\n"
                        "Downloading the manifest file...\n"
                        "Retrying the download...\n"
                        "Downloading the manifest file...\n");
   EXPECT_EQ(r.err, "[VE_BADCERT]: 7\n\n[VE_BADCERT]: 7\n\n");
-  EXPECT_EQ(FolderContent(temp_.path()), std::vector<std::string>{"CorvexBootableAvTempFolder.lock"});
+  EXPECT_EQ(FolderContent(temp_.path()), std::vector<std::string>{kLockFile});
 }
 
 TEST_F(TrustConfigTest, ManifestsSignedUnderTheConfiguredRootAreAccepted) {

@@ -52,8 +52,7 @@ measure() {
   rss[$label]+="$peak "
 }
 
-median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-largest() { tr ' ' '\n' | grep -v '^$' | sort -n | tail -1; }
+source "$here/../stats.sh"
 
 # pair <runs> <label A> <setup A> <command A> <label B> <setup B> <command B>:
 # runs both alternately, swapping which goes first on every round (A B, B A,

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "net/trust_material.h"
+
 namespace testing_support {
 namespace fs = std::filesystem;
 
@@ -86,8 +88,9 @@ std::string DemoRootCrlPath() { return SourcePath("trust/demo/demo-root.crl"); }
 DemoTrust::DemoTrust()
     : certificate_(ReadWholeFile(DemoRootCertificatePath())), crl_(ReadWholeFile(DemoRootCrlPath())) {
   if (certificate_.empty() || crl_.empty()) throw std::runtime_error("cannot read the demo trust files in trust/demo/");
-  entries_[0] = {"CERTIFICATE", 101, reinterpret_cast<const unsigned char*>(certificate_.data()), certificate_.size()};
-  entries_[1] = {"CRL", 102, reinterpret_cast<const unsigned char*>(crl_.data()), crl_.size()};
+  entries_[0] = {kCertificateResourceType, kCertificateResourceId,
+                 reinterpret_cast<const unsigned char*>(certificate_.data()), certificate_.size()};
+  entries_[1] = {kCrlResourceType, kCrlResourceId, reinterpret_cast<const unsigned char*>(crl_.data()), crl_.size()};
   table_ = {entries_, 2};
 }
 
