@@ -11,6 +11,28 @@
 namespace platform {
 namespace {
 
+/// Keeps the caller's `errno` and last error across one console call: a
+/// failure is often printed, or a progress line cleared, before its code is
+/// read, and GetConsoleMode fails on a redirected handle. Both start cleared,
+/// so that CheckWritten sees only what the console's own calls left.
+class KeptErrors {
+ public:
+  KeptErrors() {
+    errno = 0;
+    ::SetLastError(NO_ERROR);
+  }
+  ~KeptErrors() {
+    errno = errorNumber_;
+    ::SetLastError(lastError_);
+  }
+  KeptErrors(const KeptErrors&) = delete;
+  KeptErrors& operator=(const KeptErrors&) = delete;
+
+ private:
+  const DWORD lastError_ = ::GetLastError();
+  const int errorNumber_ = errno;
+};
+
 /// A pipe whose reader has gone takes nothing more: the run is to stop. Windows
 /// says so with ERROR_NO_DATA, wine with ERROR_PIPE_NOT_CONNECTED, and the C
 /// runtime does not always carry either over into `errno`.
@@ -51,6 +73,7 @@ void Write(std::FILE* stream, DWORD handleId, const char* format, va_list args) 
 }  // namespace
 
 void PrintOut(const char* format, ...) {
+  const KeptErrors kept;
   va_list args;
   va_start(args, format);
   Write(stdout, STD_OUTPUT_HANDLE, format, args);
@@ -58,6 +81,7 @@ void PrintOut(const char* format, ...) {
 }
 
 void PrintErr(const char* format, ...) {
+  const KeptErrors kept;
   Flush(stdout);
   va_list args;
   va_start(args, format);
@@ -66,6 +90,9 @@ void PrintErr(const char* format, ...) {
   Flush(stderr);
 }
 
-void FlushOut() { Flush(stdout); }
+void FlushOut() {
+  const KeptErrors kept;
+  Flush(stdout);
+}
 
 }  // namespace platform

@@ -22,8 +22,13 @@ bool Fail(std::uint32_t code) {
   return false;
 }
 
+// Runs after a failure has set its reason (Fail), so it must leave it alone.
 struct LocalFreeDeleter {
-  void operator()(void* memory) const { LocalFree(memory); }
+  void operator()(void* memory) const {
+    const DWORD error = ::GetLastError();
+    LocalFree(memory);
+    ::SetLastError(error);
+  }
 };
 
 /// One piece of the calling process's token (TokenUser, TokenOwner).
