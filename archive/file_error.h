@@ -2,15 +2,18 @@
 
 #include <string>
 
-/// Error numbers of the archive subsystem. They travel in `errno` beside the C
-/// library's own codes, so they sit far above every standard `errno` value (the
-/// Linux numbers 100-102 are ENETDOWN, ENETUNREACH and ENETRESET).
-inline constexpr int ARCHIVE_CORRUPT = 1100;
-inline constexpr int ARCHIVE_TRUNCATED = 1101;
-inline constexpr int ARCHIVE_UNSUPPORTED = 1102;
+#include "platform/error_codes.h"
 
-/// Text for the calling thread's current `errno`: the archive texts for the three
-/// numbers above, the C library's message otherwise.
+/// Error numbers of the archive subsystem. They travel in `errno` beside the C
+/// library's own codes; their numbers are in the registry of the tool's own
+/// `errno` numbers (platform/error_codes.h), under the names the system gives
+/// them.
+using platform::ARCHIVE_CORRUPT;
+using platform::ARCHIVE_TRUNCATED;
+using platform::ARCHIVE_UNSUPPORTED;
+
+/// Text for the calling thread's current `errno`: the tool's own texts for its
+/// own numbers (the three above among them), the C library's message otherwise.
 std::string FileErrorText();
 
 /// The same text for a given error number.

@@ -13,6 +13,7 @@
 
 #include "net/error_text.h"
 #include "net/transfer.h"
+#include "platform/error_codes.h"
 #include "platform/file.h"
 #include "platform/interrupt.h"
 #include "platform/last_error.h"
@@ -243,7 +244,7 @@ bool Download::OnAnswer(const TransferAnswer& answer) {
   // Refused before a byte is taken or the destination touched.
   if (settings_.sizeLimit != 0 && answer.length > settings_.sizeLimit) {
     stop_ = Stop::TooLarge;
-    stopCode_ = kErrorFileTooLarge;
+    stopCode_ = platform::kErrorFileTooLarge;
     return false;
   }
   return file_.IsOpen() || CreateDestination(answer.length);
@@ -290,7 +291,7 @@ bool Download::WriteBlock() {
   // Whatever the server announced (or not), no byte past the limit is stored.
   if (settings_.sizeLimit != 0 && done_ + filled_ > settings_.sizeLimit) {
     stop_ = Stop::TooLarge;
-    stopCode_ = kErrorFileTooLarge;
+    stopCode_ = platform::kErrorFileTooLarge;
     return false;
   }
   if (!file_.Write(buffer_.data(), filled_)) {

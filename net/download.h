@@ -13,7 +13,8 @@ struct DownloadSettings {
   std::chrono::seconds stallTimeout{60};    ///< without receiving a single byte
   /// Most bytes the file may have; 0: no limit. A larger announced size fails
   /// before the destination is made, a body that grows past it fails before
-  /// the block that passes it is written; both with kErrorFileTooLarge.
+  /// the block that passes it is written; both with
+  /// platform::kErrorFileTooLarge.
   std::uint64_t sizeLimit = 0;
 };
 

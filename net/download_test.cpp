@@ -14,6 +14,7 @@
 
 #include "net/error_text.h"
 #include "net/progress.h"
+#include "platform/error_codes.h"
 #include "platform/last_error.h"
 #include "tests/support/child_process.h"
 #include "tests/support/local_server.h"
@@ -364,7 +365,7 @@ TEST_F(HttpDownloadTest, SizeLimitEndsTheTransferWhereItIsPassed) {
     const Outcome outcome = Download(nullptr, server_.Url("/file"), Destination(), settings);
     EXPECT_EQ(outcome.ok, row.ok) << ErrorCodeText(outcome.code);
     if (!row.ok) {
-      EXPECT_EQ(outcome.code, kErrorFileTooLarge) << ErrorCodeText(outcome.code);
+      EXPECT_EQ(outcome.code, platform::kErrorFileTooLarge) << ErrorCodeText(outcome.code);
     }
     EXPECT_TRUE(ReadWholeFile(Destination()) == row.kept) << ReadWholeFile(Destination()).size() << " bytes";
   }

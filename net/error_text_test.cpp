@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <iterator>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "platform/error_codes.h"
 #include "platform/last_error.h"
 
 TEST(ErrorCodeTextTest, FixedDownloadTexts) {
@@ -22,17 +25,13 @@ TEST(ErrorCodeTextTest, SystemCodesAndUndescribedCodes) {
   EXPECT_EQ(LastErrorText(), "Permission denied");
 }
 
-// Every code a download can leave must read as a reason, not as a number, and
-// no two may read alike.
-TEST(ErrorCodeTextTest, DownloadCodesHaveTheirOwnTexts) {
-  const std::uint32_t codes[] = {
-      ERROR_INTERNET_TIMEOUT, ERROR_INTERNET_ITEM_NOT_FOUND, ERROR_INTERNET_CANNOT_CONNECT,
-      ERROR_INTERNET_EXTENDED_ERROR, ERROR_INTERNET_INTERNAL_ERROR, ERROR_INTERNET_INVALID_URL,
-      ERROR_INTERNET_UNRECOGNIZED_SCHEME, ERROR_INTERNET_NAME_NOT_RESOLVED,
-      ERROR_INTERNET_INCORRECT_PASSWORD, ERROR_INTERNET_LOGIN_FAILURE,
-      ERROR_INTERNET_CONNECTION_ABORTED, ERROR_FTP_NO_PASSIVE_MODE,
-      ERROR_INTERNET_SECURITY_CHANNEL_ERROR, ERROR_INTERNET_SEC_INVALID_CERT,
-      ERROR_INTERNET_DECODING_FAILED, kErrorFileTooLarge, kErrorNotZipArchive};
+// Every code the tool names in the last error (the WinINet family's and the
+// tool's own, each list as its header makes it) must read as a reason, not as
+// a number, and no two may read alike: an own code that took a WinINet number
+// would read as that one.
+TEST(ErrorCodeTextTest, NamedCodesHaveTheirOwnTexts) {
+  std::vector<std::uint32_t> codes(std::begin(kInternetErrorCodes), std::end(kInternetErrorCodes));
+  codes.insert(codes.end(), std::begin(platform::kOwnLastErrorCodes), std::end(platform::kOwnLastErrorCodes));
   std::set<std::string> texts;
   for (std::uint32_t code : codes) {
     const std::string text = ErrorCodeText(code);

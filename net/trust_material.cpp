@@ -3,16 +3,17 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "archive/file_error.h"
 #include "net/error_text.h"
 #include "platform/console.h"
+#include "platform/error_codes.h"
+#include "platform/error_description.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
 
 bool LoadResourceBytes(const platform::Resource& resource, std::string& bytes) {
   if (!resource) return false;
   if (resource.size == 0) {
-    platform::SetLastError(platform::kResourceEmpty);
+    platform::SetLastError(platform::kErrorResourceEmpty);
     return false;
   }
   bytes.assign(reinterpret_cast<const char*>(resource.data), resource.size);
@@ -45,7 +46,9 @@ bool ExtractOne(const std::string& workingFolder, const platform::ResourceTable&
   }
   const std::string path = workingFolder + "/" + fileName;
   if (!WriteBytesToFile(path, bytes)) {
-    platform::PrintErr("Failed to save %s to %s: %s\n", what, path.c_str(), FileErrorText().c_str());
+    // The text FileErrorText gives, read from platform/ rather than from the
+    // archive library beside net.
+    platform::PrintErr("Failed to save %s to %s: %s\n", what, path.c_str(), platform::ErrnoDescription(errno).c_str());
     return false;
   }
   return true;

@@ -19,6 +19,7 @@
 #include "pipeline/source_date.h"
 #include "pipeline/working_folder.h"
 #include "platform/console.h"
+#include "platform/error_codes.h"
 #include "platform/file.h"
 #include "platform/interrupt.h"
 #include "platform/last_error.h"

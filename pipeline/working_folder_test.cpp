@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "platform/error_codes.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_system.h"
 

@@ -11,6 +11,28 @@
 namespace platform {
 namespace {
 
+/// Keeps the caller's `errno` and last error across one console call: a
+/// failure is often printed, or a progress line cleared, before its code is
+/// read, and GetConsoleMode fails on a redirected handle. Both start cleared,
+/// so that CheckWritten sees only what the console's own calls left.
+class KeptErrors {
+ public:
+  KeptErrors() {
+    errno = 0;
+    ::SetLastError(NO_ERROR);
+  }
+  ~KeptErrors() {
+    errno = errorNumber_;
+    ::SetLastError(lastError_);
+  }
+  KeptErrors(const KeptErrors&) = delete;
+  KeptErrors& operator=(const KeptErrors&) = delete;
+
+ private:
+  const DWORD lastError_ = ::GetLastError();
+  const int errorNumber_ = errno;
+};
+
 /// A pipe whose reader has gone takes nothing more: the run is to stop. Windows
 /// says so with ERROR_NO_DATA, wine with ERROR_PIPE_NOT_CONNECTED, and the C
 /// runtime does not always carry either over into `errno`.
@@ -50,9 +72,13 @@ void Write(std::FILE* stream, DWORD handleId, const char* format, va_list args) 
 
 }  // namespace
 
-void VPrintOut(const char* format, std::va_list args) { Write(stdout, STD_OUTPUT_HANDLE, format, args); }
+void VPrintOut(const char* format, std::va_list args) {
+  const KeptErrors kept;
+  Write(stdout, STD_OUTPUT_HANDLE, format, args);
+}
 
 void VPrintErr(const char* format, std::va_list args) {
+  const KeptErrors kept;
   Flush(stdout);
   Write(stderr, STD_ERROR_HANDLE, format, args);
   Flush(stderr);
@@ -72,6 +98,9 @@ void PrintErr(const char* format, ...) {
   va_end(args);
 }
 
-void FlushOut() { Flush(stdout); }
+void FlushOut() {
+  const KeptErrors kept;
+  Flush(stdout);
+}
 
 }  // namespace platform

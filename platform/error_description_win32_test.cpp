@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/private_folder.h"
+#include "platform/error_codes.h"
 #include "platform/windows_api.h"
 
 // Codes of the download service are described by its own module, system codes

@@ -37,7 +37,11 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
                                 _S_IREAD | _S_IWRITE);
   if (descriptor < 0) return nullptr;
   std::FILE* file = _wfdopen(descriptor, wideMode.c_str());
-  if (file == nullptr) _close(descriptor);
+  if (file == nullptr) {
+    const int error = errno;
+    _close(descriptor);
+    errno = error;
+  }
   return file;
 }
 

@@ -1,17 +1,11 @@
 #pragma once
 
-#include <cstdint>
-
 /// Interrupt and termination requests (Ctrl+C, a closed terminal, a polite
 /// kill, a closed output pipe). The handler only records the request; the long operations look at it
 /// between blocks and give up, and the program's entry cleans up and then ends
 /// the way the request would have ended it, so a shell sees an interrupted
 /// command rather than a failed one.
 namespace platform {
-
-/// Last-error code a download leaves when it stopped because of a request;
-/// file and archive operations leave EINTR in `errno` instead.
-extern const std::uint32_t kErrorInterrupted;
 
 /// From now on, interrupt and termination requests are recorded instead of
 /// ending the process. A request the process was started to ignore stays

@@ -1,6 +1,5 @@
 #include "platform/interrupt.h"
 
-#include <cerrno>
 #include <csignal>
 #include <unistd.h>
 
@@ -18,8 +17,6 @@ extern "C" void RecordRequest(int signal) {
 }
 
 }  // namespace
-
-const std::uint32_t kErrorInterrupted = EINTR;
 
 void CatchInterrupts() {
   for (int signal : kCaughtSignals) {

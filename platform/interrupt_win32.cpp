@@ -34,8 +34,6 @@ BOOL WINAPI RecordRequest(DWORD event) {
 
 }  // namespace
 
-const std::uint32_t kErrorInterrupted = ERROR_OPERATION_ABORTED;
-
 void CatchInterrupts() { SetConsoleCtrlHandler(RecordRequest, TRUE); }
 
 void RequestStopForClosedOutput() {

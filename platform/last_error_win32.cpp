@@ -2,8 +2,7 @@
 
 #include <cerrno>
 
-#include "platform/output_file.h"
-
+#include "platform/error_codes.h"
 #include "platform/windows_api.h"
 
 namespace platform {
@@ -12,6 +11,8 @@ namespace platform {
 // what callers read.
 std::uint32_t GetLastError() { return ::GetLastError(); }
 void SetLastError(std::uint32_t code) { ::SetLastError(code); }
+
+const std::uint32_t kErrorInterrupted = ERROR_OPERATION_ABORTED;
 
 std::uint32_t ErrorCodeFromErrno(int errorNumber) {
   struct Pair {
@@ -26,7 +27,7 @@ std::uint32_t ErrorCodeFromErrno(int errorNumber) {
       {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE}, {EMFILE, ERROR_TOO_MANY_OPEN_FILES},
       {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},   {EBADF, ERROR_INVALID_HANDLE},
       {EINVAL, ERROR_INVALID_PARAMETER},   {EINTR, ERROR_OPERATION_ABORTED},
-      {kFileNotRegular, kErrorNotRegularFile},
+      {kErrnoNotRegularFile, kErrorNotRegularFile},
   };
   for (const Pair& pair : kPairs) {
     if (pair.errorNumber == errorNumber) return pair.code;

@@ -1,17 +1,9 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 
 namespace platform {
-
-/// Something exists at a path but is no regular file (a pipe, a device, a
-/// socket): reading it may never end and writing it stores nothing. The same
-/// reason in the two channels: an `errno` number beside the archive numbers,
-/// and one of the tool's own last-error codes.
-inline constexpr int kFileNotRegular = 1103;
-inline constexpr std::uint32_t kErrorNotRegularFile = 0x20000005;
 
 /// A file that one operation writes from the start: created or truncated on
 /// opening, write-only, and closed with the object. Failures leave their reason
@@ -37,13 +29,14 @@ class OutputFile {
 
 /// True when `path` names a regular file that can be opened for reading;
 /// otherwise false with the reason in `errno` (EISDIR for a folder,
-/// kFileNotRegular for anything else that is not a regular file).
+/// kErrnoNotRegularFile of platform/error_codes.h for anything else that is
+/// not a regular file).
 bool IsReadableFile(const std::string& path);
 
 /// Proves that `path` can be opened for appending: creates it empty when
 /// missing (`created` then says so), never truncates it, and never waits (on a
 /// pipe without reader, for one). False with the reason in `errno` when it
-/// cannot be opened or is not a regular file (kFileNotRegular).
+/// cannot be opened or is not a regular file (kErrnoNotRegularFile).
 bool ProbeAppendableFile(const std::string& path, bool& created);
 
 /// Creates a new, empty file in the folder of `path`, named after it: its file

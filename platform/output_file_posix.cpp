@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/error_codes.h"
+
 namespace platform {
 
 OutputFile::~OutputFile() {
@@ -55,14 +57,14 @@ bool OpenRegular(const std::string& path, int flags) {
   // A pipe with nobody reading refuses a non-blocking writer (ENXIO); its kind
   // is the better answer.
   if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
-    errno = S_ISDIR(status.st_mode) ? EISDIR : kFileNotRegular;
+    errno = S_ISDIR(status.st_mode) ? EISDIR : kErrnoNotRegularFile;
     return false;
   }
   int descriptor = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
   if (descriptor < 0) return false;
   bool ok = ::fstat(descriptor, &status) == 0;
   if (ok && !S_ISREG(status.st_mode)) {
-    errno = S_ISDIR(status.st_mode) ? EISDIR : kFileNotRegular;
+    errno = S_ISDIR(status.st_mode) ? EISDIR : kErrnoNotRegularFile;
     ok = false;
   }
   int saved = errno;

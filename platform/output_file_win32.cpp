@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "platform/error_codes.h"
 #include "platform/windows_api.h"
 
 namespace platform {
@@ -99,7 +100,7 @@ bool OpenRegular(const std::string& path, DWORD access, DWORD disposition, bool*
   }
   const bool regular = GetFileType(handle) == FILE_TYPE_DISK;
   CloseHandle(handle);
-  if (!regular) errno = kFileNotRegular;
+  if (!regular) errno = kErrnoNotRegularFile;
   return regular;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/error_codes.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
 #include "platform/private_folder.h"

@@ -1,20 +1,12 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 /// A working folder that no other account can plant files in, and a lock that
-/// keeps two runs of one account out of each other's way.
+/// keeps two runs of one account out of each other's way. Failures leave their
+/// reason in the last error: the system's code, or one of the tool's own
+/// (kErrorFolderIsLink and the others of platform/error_codes.h).
 namespace platform {
-
-/// The tool's own error codes (bit 29 marks application-defined codes, as on
-/// Windows). ErrorCodeText describes them through SystemErrorDescription.
-inline constexpr std::uint32_t kErrorFolderIsLink = 0x20000001;
-inline constexpr std::uint32_t kErrorFolderNotOwned = 0x20000002;
-inline constexpr std::uint32_t kErrorFolderShared = 0x20000003;
-inline constexpr std::uint32_t kErrorRunInProgress = 0x20000004;
-/// A path that would land inside the working folder, or on its lock file.
-inline constexpr std::uint32_t kErrorInsideWorkingFolder = 0x20000006;
 
 /// Creates one folder usable by the current user only.
 bool CreatePrivateFolder(const std::string& path, bool& alreadyExisted);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/error_codes.h"
 #include "platform/last_error.h"
 #include "tests/support/child_process.h"
 

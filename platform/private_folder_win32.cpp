@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/error_codes.h"
 #include "platform/last_error.h"
 #include "platform/windows_api.h"
 
@@ -21,8 +22,13 @@ bool Fail(std::uint32_t code) {
   return false;
 }
 
+// Runs after a failure has set its reason (Fail), so it must leave it alone.
 struct LocalFreeDeleter {
-  void operator()(void* memory) const { LocalFree(memory); }
+  void operator()(void* memory) const {
+    const DWORD error = ::GetLastError();
+    LocalFree(memory);
+    ::SetLastError(error);
+  }
 };
 
 /// One piece of the calling process's token (TokenUser, TokenOwner).
@@ -130,7 +136,8 @@ bool ExclusiveLock::Acquire(const std::string& lockPath) {
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
-    return Fail(error == ERROR_SHARING_VIOLATION ? kErrorRunInProgress : error);
+    if (error == ERROR_SHARING_VIOLATION) return Fail(kErrorRunInProgress);
+    return Fail(error);
   }
   BY_HANDLE_FILE_INFORMATION information;
   if (!GetFileInformationByHandle(file, &information)) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/error_codes.h"
 #include "platform/last_error.h"
 #include "platform/windows_api.h"
 #include "tests/support/child_process.h"

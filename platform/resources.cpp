@@ -1,5 +1,6 @@
 #include "platform/resources.h"
 
+#include "platform/error_codes.h"
 #include "platform/last_error.h"
 
 namespace platform {
@@ -9,7 +10,7 @@ Resource FindResourceIn(const ResourceTable& table, const std::string& type, int
     const ResourceEntry& e = table.entries[i];
     if (e.id == id && type == e.type) return Resource{e.data, e.size};
   }
-  SetLastError(kResourceNotFound);
+  SetLastError(kErrorResourceNotFound);
   return Resource{};
 }
 

@@ -31,14 +31,8 @@ struct Resource {
 };
 
 /// Looks a resource up in the program's table. Not found leaves
-/// kResourceNotFound in the last error.
+/// kErrorResourceNotFound (platform/error_codes.h) in the last error.
 Resource FindResource(const std::string& type, int id);
 Resource FindResourceIn(const ResourceTable& table, const std::string& type, int id);
-
-/// Platform codes for a resource that is not there, or is there with no bytes
-/// (the numbers of Windows' ERROR_RESOURCE_TYPE_NOT_FOUND and
-/// ERROR_RESOURCE_DATA_NOT_FOUND, kept on every platform).
-inline constexpr unsigned kResourceNotFound = 1813;
-inline constexpr unsigned kResourceEmpty = 1812;
 
 }  // namespace platform

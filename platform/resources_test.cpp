@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/error_codes.h"
 #include "platform/last_error.h"
 #include "platform/paths.h"
 #include "platform/version_info.h"
@@ -21,7 +22,7 @@ TEST(ResourcesTest, LooksUpByTypeNameAndIdentifier) {
 
   platform::SetLastError(0);
   EXPECT_FALSE(platform::FindResourceIn(table, "CRL", 101));
-  EXPECT_EQ(platform::GetLastError(), platform::kResourceNotFound);
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorResourceNotFound);
   EXPECT_FALSE(platform::FindResourceIn(table, "crl", 102));
 }
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "platform/error_codes.h"
 #include "platform/last_error.h"
 #include "platform/paths.h"
 #include "platform/resources.h"
@@ -14,7 +15,7 @@ bool LoadFileVersionInfo(const std::string& path, VersionInfo& info) {
   if (!ExecutablePath(self)) return false;
   std::error_code ec;
   if (!std::filesystem::equivalent(path, self, ec)) {
-    SetLastError(ec ? static_cast<std::uint32_t>(ec.value()) : kResourceNotFound);
+    SetLastError(ec ? static_cast<std::uint32_t>(ec.value()) : kErrorResourceNotFound);
     return false;
   }
   Resource r = FindResource(kVersionResourceType, kVersionResourceId);
