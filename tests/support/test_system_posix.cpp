@@ -41,6 +41,33 @@ bool MakeFifo(const std::string& path) { return mkfifo(path.c_str(), 0600) == 0;
 
 bool IgnoresFilePermissions() { return geteuid() == 0; }
 
+bool HasFullDevice() {
+  struct stat status;
+  return stat("/dev/full", &status) == 0 && S_ISCHR(status.st_mode);
+}
+
+bool CanMakeSymlinks() { return true; }
+
+bool HasUnixModes() { return true; }
+
+bool FoldersAsFilesGiveEISDIR() { return true; }
+
+bool PipesAndDevicesAreFiles() { return true; }
+
+bool SystemErrorsAreErrno() { return true; }
+
+bool CanSendSignals() { return true; }
+
+bool CanLoseChildExitCodes() { return true; }
+
+bool MastersWithAProgramFoundOnPath() { return true; }
+
+bool FullPathsStartAtTheRoot() { return true; }
+
+bool ShellCanStartBuiltPrograms() { return true; }
+
+bool CanCheckProgramsWithValgrind() { return true; }
+
 bool HasWindowsFileNames() { return false; }
 
 std::string FindOnPath(const std::string& name) {

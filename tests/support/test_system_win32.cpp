@@ -50,6 +50,31 @@ bool MakeFifo(const std::string&) { return false; }
 // The read-only attribute holds for every user.
 bool IgnoresFilePermissions() { return false; }
 
+bool HasFullDevice() { return false; }
+
+bool CanMakeSymlinks() { return false; }
+
+bool HasUnixModes() { return false; }
+
+bool FoldersAsFilesGiveEISDIR() { return false; }
+
+// Windows has named pipes of its own, and devices, but none in the file system.
+bool PipesAndDevicesAreFiles() { return false; }
+
+bool SystemErrorsAreErrno() { return false; }
+
+bool CanSendSignals() { return false; }
+
+bool CanLoseChildExitCodes() { return false; }
+
+bool MastersWithAProgramFoundOnPath() { return false; }
+
+bool FullPathsStartAtTheRoot() { return false; }
+
+bool ShellCanStartBuiltPrograms() { return false; }
+
+bool CanCheckProgramsWithValgrind() { return false; }
+
 bool HasWindowsFileNames() { return true; }
 
 // Wine runs a Linux program by its Unix path; PATH here is the Windows one.
