@@ -26,8 +26,9 @@ bool GetTempFolder(std::string& tempFolder);
 bool PrepareWorkingFolder(const std::string& tempFolder, platform::ExclusiveLock& lock, std::string& workingFolder,
                           std::uint32_t& errorCode);
 
-/// True when writing to `imagePath` would land in the working folder, which
-/// the run empties and removes, or on the lock file beside it.
+/// True when writing to `imagePath` (resolved by platform::ResolveLinks) would
+/// land in the working folder, which the run empties and removes, or on the
+/// lock file beside it.
 bool IsInsideWorkingFolder(const std::string& imagePath, const std::string& workingFolder);
 
 /// Proves that the output file can be opened for appending; creates it empty

@@ -24,10 +24,10 @@ bool FullPath(const std::string& path, std::string& full);
 /// with ELOOP's code after too many links in a row.
 bool ResolveLinks(const std::string& path, std::string& resolved);
 
-/// True when `path` is the file or folder `place` itself or lies anywhere
-/// below it, as the file system sees them: any spelling of the same place
-/// counts, and links in `path` are followed. `path` need not exist.
-bool IsAtOrBelow(const std::string& path, const std::string& place);
+/// True when `resolved` (a path as ResolveLinks gives it) is the file or
+/// folder `place` itself or lies anywhere below it, as the file system sees
+/// them: any spelling of the same place counts. `resolved` need not exist.
+bool IsAtOrBelow(const std::string& resolved, const std::string& place);
 
 /// The user's temporary folder, always ending with a separator.
 bool TempFolder(std::string& folder);

@@ -93,11 +93,9 @@ bool ResolveLinks(const std::string& path, std::string& resolved) {
   return true;
 }
 
-bool IsAtOrBelow(const std::string& path, const std::string& place) {
+bool IsAtOrBelow(const std::string& resolved, const std::string& place) {
   struct stat wanted;
   if (stat(place.c_str(), &wanted) != 0) return false;
-  std::string resolved;
-  if (!ResolveLinks(path, resolved)) return false;
   // The folders above a resolved path are real ones, so climbing by name is
   // climbing in the file system.
   for (std::string current = resolved;;) {

@@ -147,14 +147,12 @@ bool ResolveLinks(const std::string& path, std::string& resolved) {
   return true;
 }
 
-bool IsAtOrBelow(const std::string& path, const std::string& place) {
+bool IsAtOrBelow(const std::string& resolved, const std::string& place) {
   BY_HANDLE_FILE_INFORMATION wanted;
   {
     EntryHandle entry(UTF8ToUTF16(place));
     if (!entry.open() || !GetFileInformationByHandle(entry.get(), &wanted)) return false;
   }
-  std::string resolved;
-  if (!ResolveLinks(path, resolved)) return false;
   // The folders above a resolved path are real ones, so climbing by name is
   // climbing in the file system.
   std::wstring current = UTF8ToUTF16(resolved);
