@@ -5,7 +5,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -14,6 +13,7 @@
 #include "platform/error_description.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
+#include "platform/output_file.h"
 #include "platform/paths.h"
 #include "publish/publish_error.h"
 #include "publish/signing_identity.h"
@@ -52,11 +52,8 @@ std::string oneLine(const verify_exceptions::ve_base& e) {
 /// rename would put a file where a device or pipe was.
 std::string checkOutputPath(const PublishOptions& options) {
   std::error_code ec;
-  // A path that is no link itself is left for the system to resolve, links in
-  // its folders included.
-  std::string place = options.outputPath;
-  if (fs::is_symlink(fs::symlink_status(platform::FilePath(place), ec)) &&
-      !platform::ResolveLinks(options.outputPath, place)) {
+  std::string place;
+  if (!platform::ResolveLinks(options.outputPath, place)) {
     std::string reason;
     if (!platform::SystemErrorDescription(platform::GetLastError(), reason)) reason = "cannot follow its links";
     throw PublishError(options.outputPath, reason);
@@ -127,21 +124,14 @@ void addChecksum(const std::string& path, file_entry& entry) {
 class PendingFile {
  public:
   PendingFile(const std::string& place, const std::string& shownAs) : target_(place), shownAs_(shownAs) {
-    const fs::path targetPath = platform::FilePath(place);
-    std::random_device random;
-    for (int attempt = 0; attempt < 16 && file_ == nullptr; ++attempt) {
-      char suffix[32];
-      std::snprintf(suffix, sizeof suffix, ".tmp-%08x%08x", random(), random());
-      // Appended in place: "." + name + suffix makes GCC 12 at -O3 warn of an
-      // overlapping copy that cannot happen (-Wrestrict).
-      std::string name = ".";
-      name += platform::FilePathText(targetPath.filename());
-      name += suffix;
-      path_ = platform::FilePathText(targetPath.parent_path() / platform::FilePath(name));
-      errno = 0;
-      // "x": never open a file that is already there.
-      file_ = platform::OpenFile(path_, "wbx");
-      if (file_ == nullptr && errno != EEXIST) break;
+    errno = 0;
+    if (platform::CreateFileBeside(place, ".tmp-", path_)) {
+      file_ = platform::OpenFile(path_, "wb");
+      if (file_ == nullptr) {  // the destructor does not run after a throw
+        const int error = errno;
+        platform::DeleteFile(path_);
+        errno = error;
+      }
     }
     if (file_ == nullptr) throw PublishError(shownAs, "cannot create a file beside it: " + errnoText("unknown reason"));
   }
