@@ -4,7 +4,7 @@
 // /usr/bin/xorrisofs, which takes the mkisofs options, and ends with its exit
 // code; xorrisofs writes to our standard output and error.
 //
-// Of the arguments the tool passes (platform/mkisofs_command.cpp) only the
+// Of the arguments the tool passes (pipeline/mkisofs_arguments.cpp) only the
 // image file after -o is a Windows path; the boot files and the root "." are
 // relative to the current folder, the working folder, in which xorrisofs runs.
 //
@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "platform/paths.h"
-#include "platform/process_win32.h"
+#include "platform/process.h"
 #include "platform/windows_api.h"
 
 #include <shellapi.h>
@@ -140,7 +140,7 @@ int main() {
   std::vector<std::string> shell{"sh",        "-c", kScript, "sh", folder, unixBase + ".status", unixBase + ".out",
                                  unixBase + ".err", kXorrisofs};
   shell.insert(shell.end(), unixArguments.begin(), unixArguments.end());
-  std::wstring commandLine = platform::QuotedCommandLine(shell);
+  std::wstring commandLine = platform::UTF8ToUTF16(platform::WindowsCommandLine({shell.begin(), shell.end()}));
   STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
