@@ -30,9 +30,10 @@ struct BootMaterial {
 };
 
 /// Looks at `workingFolder` for boot/isolinux/isohdpfx.bin, taken when it is a
-/// regular file and the loader carries the hybrid mark, and for the first
-/// regular file among the usual EFI image places with the boot signature at
-/// byte 510.
+/// regular file of 432 to 512 bytes and the loader carries the hybrid mark,
+/// and for the first usable FAT image among the usual EFI image places: a
+/// regular file, not empty, of at most 65535 sectors of 512 bytes (what an El
+/// Torito entry can load), whose first sector is a FAT boot sector.
 BootMaterial FindBootMaterial(const std::string& workingFolder);
 
 /// The mastering arguments that go after the BIOS entry's boot catalog for

@@ -204,8 +204,7 @@ TEST_F(IsoMasterTest, OnlyVerboseRunsShowTheProgramsProgress) {
 }
 
 /// Boot files as distributions bring them: the ISOLINUX loader with or without
-/// the hybrid mark, its hybrid MBR, FAT images with or without the boot
-/// signature at byte 510.
+/// the hybrid mark, its hybrid MBR.
 std::string Marked(std::size_t size, std::size_t offset, const std::string& mark) {
   std::string bytes(size, '\0');
   bytes.replace(offset, mark.size(), mark);
@@ -214,7 +213,14 @@ std::string Marked(std::size_t size, std::size_t offset, const std::string& mark
 const std::string kHybridLoader = Marked(2048, 0x40, "\xfb\xc0\x78\x70");
 const std::string kPlainLoader(2048, '\0');
 const std::string kHybridMbr(432, '\x33');
-const std::string kFatImage = Marked(1024, 510, "\x55\xaa");
+
+/// A FAT image as mkfs.vfat makes it, of 1 MiB.
+std::string FatImage(const ScratchFolder& scratch) {
+  const std::string path = scratch / "fat.img";
+  ChildResult made = RunChild("/usr/sbin/mkfs.vfat", {"-C", path, "1024"});
+  EXPECT_EQ(made.exitStatus, 0) << made.err;
+  return ReadWholeFile(path);
+}
 
 TEST_F(IsoMasterTest, PassesTheFixedArgumentsAndTheBootWaysTheDistributionBrings) {
   if (!MastersWithAProgramFoundOnPath()) {
@@ -226,8 +232,9 @@ TEST_F(IsoMasterTest, PassesTheFixedArgumentsAndTheBootWaysTheDistributionBrings
     bool link = false;  // a link to a file of these bytes outside the tree
   };
   const File loader{"boot/isolinux/isolinux.bin", kHybridLoader};
+  const std::string fatImage = FatImage(scratch_);
   const File mbr{"boot/isolinux/isohdpfx.bin", kHybridMbr};
-  const File efi{"boot/grub/efi.img", kFatImage};
+  const File efi{"boot/grub/efi.img", fatImage};
   using Args = std::vector<std::string>;
   const Args mbrArgs{"-isohybrid-mbr", "boot/isolinux/isohdpfx.bin"};
   auto efiArgs = [](const std::string& image) { return Args{"-eltorito-alt-boot", "-e", image, "-no-emul-boot"}; };
@@ -236,7 +243,8 @@ TEST_F(IsoMasterTest, PassesTheFixedArgumentsAndTheBootWaysTheDistributionBrings
     for (const Args& part : parts) all.insert(all.end(), part.begin(), part.end());
     return all;
   };
-  const Args allFour = join({mbrArgs, efiArgs("boot/grub/efi.img"), {"-isohybrid-gpt-basdat"}});
+  const Args allFour = join({mbrArgs, efiArgs("boot/grub/efi.img"),
+                             {"-append_partition", "2", "0xef", "boot/grub/efi.img", "-appended_part_as_gpt"}});
   struct Row {
     const char* why;
     const char* program;
@@ -255,15 +263,23 @@ TEST_F(IsoMasterTest, PassesTheFixedArgumentsAndTheBootWaysTheDistributionBrings
       {"no EFI image: no GPT", "xorrisofs", Verbose, {loader, mbr}, mbrArgs, "BIOS CD, BIOS USB"},
       {"a linked MBR is not taken", "xorrisofs", Verbose, {loader, {mbr.path, kHybridMbr, true}, efi},
        efiArgs("boot/grub/efi.img"), "BIOS CD, UEFI CD"},
-      {"an image without the boot signature gives way to the next place", "xorrisofs", Verbose,
-       {loader, {"boot/grub/efi.img", std::string(1024, '\0')}, {"EFI/boot/efiboot.img", kFatImage},
-        {"boot/efi.img", kFatImage}},
+      {"an empty MBR is not taken", "xorrisofs", Verbose, {loader, {mbr.path, ""}, efi},
+       efiArgs("boot/grub/efi.img"), "BIOS CD, UEFI CD"},
+      {"nor one shorter than MBR code", "xorrisofs", Verbose, {loader, {mbr.path, std::string(100, '\x33')}, efi},
+       efiArgs("boot/grub/efi.img"), "BIOS CD, UEFI CD"},
+      {"nor one longer than an MBR", "xorrisofs", Verbose,
+       {loader, {mbr.path, kHybridMbr + std::string(3 << 20, '\x33')}, efi}, efiArgs("boot/grub/efi.img"),
+       "BIOS CD, UEFI CD"},
+      {"an image with the boot signature but no FAT file system gives way to the next place", "xorrisofs",
+       Verbose,
+       {loader, {"boot/grub/efi.img", Marked(1024, 510, "\x55\xaa")}, {"EFI/boot/efiboot.img", fatImage},
+        {"boot/efi.img", fatImage}},
        efiArgs("EFI/boot/efiboot.img"), "BIOS CD, UEFI CD"},
       {"the third place before the fourth", "xorrisofs", Verbose,
-       {loader, {"images/efiboot.img", kFatImage}, {"boot/efi.img", kFatImage}}, efiArgs("boot/efi.img"),
+       {loader, {"images/efiboot.img", fatImage}, {"boot/efi.img", fatImage}}, efiArgs("boot/efi.img"),
        "BIOS CD, UEFI CD"},
       {"an image shorter than one sector", "xorrisofs", Verbose,
-       {loader, {"images/efiboot.img", kFatImage.substr(0, 511)}}, {}, "BIOS CD"},
+       {loader, {"images/efiboot.img", fatImage.substr(0, 511)}}, {}, "BIOS CD"},
       {"mkisofs refuses the isohybrid options", "mkisofs", Verbose, {loader, mbr, efi}, efiArgs("boot/grub/efi.img"),
        "BIOS CD, UEFI CD"},
       {"so does genisoimage", "genisoimage", Verbose, {loader, mbr, efi}, efiArgs("boot/grub/efi.img"),
