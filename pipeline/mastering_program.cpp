@@ -16,6 +16,18 @@ constexpr KnownProgram kProgramsOnPath[] = {
     {"genisoimage", MkisofsFlavour::AlternativeEntry},
 };
 
+/// How long the distribution's program may take to answer "-version": one
+/// that waits for input or hangs is not waited for.
+constexpr std::chrono::seconds kVersionTimeLimit{5};
+
+/// What a program can do by its answer to "-version"; xorriso first, since
+/// its banner begins "mkisofs 2.01-Emulation".
+MkisofsFlavour MkisofsFlavourFromBanner(const std::string& banner) {
+  if (banner.find("xorriso") != std::string::npos) return MkisofsFlavour::Hybrid;
+  if (banner.find("genisoimage") != std::string::npos) return MkisofsFlavour::AlternativeEntry;
+  return MkisofsFlavour::FixedCommandOnly;
+}
+
 MasteringProgram FirstProgramOnPath() {
   for (const KnownProgram& known : kProgramsOnPath) {
     const std::string found = platform::FindProgramOnPath(known.name);
@@ -38,11 +50,17 @@ MasteringProgram DistributionMkisofs(const std::string& workingFolder) {
 }
 
 MasteringProgram FindMasteringProgram(const std::string& workingFolder) {
-  // The distribution's own program keeps the fixed command it was made for.
-  if (platform::HostRunsWindowsPrograms()) return DistributionMkisofs(workingFolder);
-  return FirstProgramOnPath();
+  if (!platform::HostRunsWindowsPrograms()) return FirstProgramOnPath();
+  MasteringProgram program = DistributionMkisofs(workingFolder);
+  std::string answer;
+  std::uint32_t exitCode = 0;
+  if (RunMasteringProgram(program, workingFolder, {"-version"}, exitCode, &answer, kVersionTimeLimit) ==
+          platform::ProcessRun::Exited &&
+      exitCode == 0) {
+    program.flavour = MkisofsFlavourFromBanner(answer);
+  }
+  return program;
 }
-
 
 std::vector<platform::ProcessArgument> MasteringCommand(const MasteringProgram& program,
                                                         const std::vector<platform::ProcessArgument>& arguments) {

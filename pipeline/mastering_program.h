@@ -31,10 +31,14 @@ struct MasteringProgram {
 /// which is its current folder.
 MasteringProgram DistributionMkisofs(const std::string& workingFolder);
 
-/// Where the host runs Windows programs, the distribution's own program, with
-/// the fixed command it was made for. Elsewhere, since that program cannot run
-/// there, the first of xorrisofs, mkisofs and genisoimage on PATH, whose name
-/// tells what it can do; no path when there is none.
+/// Where the host runs Windows programs, the distribution's own program, asked
+/// once with "-version" what it can do (its answer kept to ourselves): Hybrid
+/// when the answer names xorriso (whose mkisofs emulation first calls itself
+/// mkisofs), AlternativeEntry when it names genisoimage, FixedCommandOnly for
+/// any other answer, an exit code other than 0, or no answer within a few
+/// seconds. Elsewhere, since that program
+/// cannot run there, the first of xorrisofs, mkisofs and genisoimage on PATH,
+/// whose name tells what it can do; no path when there is none.
 MasteringProgram FindMasteringProgram(const std::string& workingFolder);
 
 /// The program's whole command: its name, then `arguments`.
