@@ -295,10 +295,6 @@ class BootTest : public DemoHostTest {};
 }  // namespace
 
 TEST_F(BootTest, TheImageBootsFromCdAndDiskWithBiosAndUefi) {
-  if (!MastersWithAProgramFoundOnPath()) {
-    GTEST_SKIP() << "the distribution's own mastering program makes a BIOS CD image only here; "
-                    "the Linux suite boots the image four ways";
-  }
   Serve(DemoMirror());
   ChildResult built = Run({"-q", "out.iso"});
   ASSERT_EQ(built.exitStatus, 0) << built.err;
