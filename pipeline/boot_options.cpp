@@ -5,6 +5,8 @@
 #include <fstream>
 #include <optional>
 
+#include "platform/file.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -88,7 +90,7 @@ bool IsEfiImage(const fs::path& path) {
 }  // namespace
 
 BootMaterial FindBootMaterial(const std::string& workingFolder) {
-  const fs::path root(workingFolder);
+  const fs::path root = platform::FilePath(workingFolder);
   BootMaterial material;
   // Without the mark xorrisofs still makes an image, but one that does not
   // boot from a disk.
@@ -124,7 +126,7 @@ std::vector<ProcessArgument> BootArguments(const BootMaterial& material, Mkisofs
   return arguments;
 }
 
-std::string BootWays(const BootMaterial& material, MkisofsFlavour flavour) {
+std::string MasteredBootWays(const BootMaterial& material, MkisofsFlavour flavour) {
   std::string ways = "BIOS CD";
   if (flavour == MkisofsFlavour::FixedCommandOnly) return ways;
   const bool hybridMbr = flavour == MkisofsFlavour::Hybrid && !material.hybridMbr.empty();

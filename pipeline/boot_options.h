@@ -42,4 +42,4 @@ std::vector<platform::ProcessArgument> BootArguments(const BootMaterial& materia
 
 /// The boot ways that BootArguments give an image, for instance
 /// "BIOS CD, UEFI CD".
-std::string BootWays(const BootMaterial& material, MkisofsFlavour flavour);
+std::string MasteredBootWays(const BootMaterial& material, MkisofsFlavour flavour);

@@ -42,14 +42,14 @@ bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOut
       platform::PrintErr("Failed to launch mkisofs\n");
       return false;
     case platform::ProcessRun::ExitCodeUnreadable:
-    case platform::ProcessRun::TimeLimitReached:  // not set: mastering takes what it takes
+    case platform::ProcessRun::TimeLimitReached:  // none: mastering takes what it takes
       exitCode = kUnreadableExitCode;
       break;
     case platform::ProcessRun::Exited:
       if (exitCode != 0) break;
       // Only an image that was made has boot ways to tell of.
       if (verbosity == Verbose) {
-        platform::PrintOut("Boot: %s\n", BootWays(material, program.flavour).c_str());
+        platform::PrintOut("Boot: %s\n", MasteredBootWays(material, program.flavour).c_str());
       }
       return true;
   }

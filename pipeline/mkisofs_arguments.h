@@ -12,6 +12,6 @@
 /// volume labels, and "." as the root. Paths and labels are always quoted on a
 /// Windows command line, as in the command the distribution's own program was
 /// made for.
-std::vector<platform::ProcessArgument> MkisofsArguments(const std::string& outputFlag, const std::string& outputPath,
-                                                        const std::string& label,
-                                                        const std::vector<platform::ProcessArgument>& bootArguments = {});
+std::vector<platform::ProcessArgument> MkisofsArguments(
+    const std::string& outputFlag, const std::string& outputPath, const std::string& label,
+    const std::vector<platform::ProcessArgument>& bootArguments = {});
