@@ -1,71 +1,137 @@
 #include "pipeline/boot_options.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+
+#include "platform/file.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using platform::ProcessArgument;
 
-constexpr const char* kBiosLoader = "boot/isolinux/isolinux.bin";
 constexpr const char* kHybridMbr = "boot/isolinux/isohdpfx.bin";
+/// What isohybrid MBR code can be: the partition table follows it from byte
+/// 446 on, and a file longer than the MBR is something else.
+constexpr std::uintmax_t kHybridMbrMinimum = 432;
+constexpr std::uintmax_t kHybridMbrMaximum = 512;
 
 /// Where distributions keep the FAT image that UEFI firmware boots from a CD,
 /// in order of preference.
 constexpr const char* kEfiImages[] = {"boot/grub/efi.img", "EFI/boot/efiboot.img", "boot/efi.img",
                                       "images/efiboot.img"};
+/// An El Torito entry counts the image it loads in 16-bit numbers of 512-byte
+/// sectors.
+constexpr std::uintmax_t kEfiImageMaximum = 65535u * 512u;
 
-/// A regular file, not a link to one: the image must hold the file itself.
-bool IsRegularFile(const fs::path& path) {
+/// The size of `path` when it is a regular file, not a link to one (the image
+/// must hold the file itself); nothing otherwise.
+std::optional<std::uintmax_t> RegularFileSize(const fs::path& path) {
   std::error_code error;
-  return fs::is_regular_file(fs::symlink_status(path, error));
+  if (!fs::is_regular_file(fs::symlink_status(path, error))) return std::nullopt;
+  const std::uintmax_t size = fs::file_size(path, error);
+  if (error) return std::nullopt;
+  return size;
 }
 
-/// True when `path` is a regular file holding `bytes` at `offset`.
-bool HasBytesAt(const fs::path& path, std::streamoff offset, const std::string& bytes) {
-  if (!IsRegularFile(path)) return false;
+/// The first `size` bytes of `path`; shorter when the file is.
+std::string Head(const fs::path& path, std::size_t size) {
   std::ifstream in(path, std::ios::binary);
-  std::string found(bytes.size(), '\0');
-  return in.seekg(offset) && in.read(found.data(), static_cast<std::streamsize>(found.size())) && found == bytes;
+  std::string bytes(size, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(size));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
+}
+
+unsigned Byte(const std::string& bytes, std::size_t offset) { return static_cast<unsigned char>(bytes[offset]); }
+
+unsigned Little16(const std::string& bytes, std::size_t offset) {
+  return Byte(bytes, offset) | Byte(bytes, offset + 1) << 8;
+}
+
+std::uint32_t Little32(const std::string& bytes, std::size_t offset) {
+  return Little16(bytes, offset) | static_cast<std::uint32_t>(Little16(bytes, offset + 2)) << 16;
+}
+
+/// True when `sector` is the boot sector of a FAT file system: the boot
+/// signature, a sane BIOS parameter block and the file system type of FAT12,
+/// FAT16 or FAT32.
+bool IsFatBootSector(const std::string& sector) {
+  if (sector.size() < 512 || Little16(sector, 510) != 0xAA55) return false;
+  const unsigned bytesPerSector = Little16(sector, 11);
+  const unsigned sectorsPerCluster = Byte(sector, 13);
+  const unsigned media = Byte(sector, 21);
+  const bool sane = (bytesPerSector == 512 || bytesPerSector == 1024 || bytesPerSector == 2048 ||
+                     bytesPerSector == 4096) &&
+                    sectorsPerCluster >= 1 && sectorsPerCluster <= 128 &&
+                    (sectorsPerCluster & (sectorsPerCluster - 1)) == 0 && Little16(sector, 14) >= 1 &&
+                    (Byte(sector, 16) == 1 || Byte(sector, 16) == 2) && (media == 0xF0 || media >= 0xF8) &&
+                    (Little16(sector, 19) != 0 || Little32(sector, 32) != 0);
+  if (!sane) return false;
+  const std::string type16 = sector.substr(54, 8);
+  return type16 == "FAT12   " || type16 == "FAT16   " || type16 == "FAT     " || sector.substr(82, 8) == "FAT32   ";
+}
+
+/// True when the loader at `path` carries the mark of ISOLINUX builds that
+/// boot from a disk through the hybrid MBR.
+bool HasHybridMark(const fs::path& path) {
+  if (!RegularFileSize(path)) return false;
+  const std::string head = Head(path, 0x44);
+  return head.size() == 0x44 && head.compare(0x40, 4, "\xfb\xc0\x78\x70") == 0;
+}
+
+bool IsEfiImage(const fs::path& path) {
+  const std::optional<std::uintmax_t> size = RegularFileSize(path);
+  return size && *size > 0 && *size <= kEfiImageMaximum && IsFatBootSector(Head(path, 512));
 }
 
 }  // namespace
 
-BootOptions ChooseBootOptions(const std::string& workingFolder, platform::MkisofsBootSupport support) {
-  using platform::MkisofsBootSupport;
-  const fs::path root(workingFolder);
-  BootOptions options;
-  options.ways = "BIOS CD";
-  if (support == MkisofsBootSupport::BiosOnly) return options;
-
+BootMaterial FindBootMaterial(const std::string& workingFolder) {
+  const fs::path root = platform::FilePath(workingFolder);
+  BootMaterial material;
   // Without the mark xorrisofs still makes an image, but one that does not
   // boot from a disk.
-  const bool hybridMbr = support == MkisofsBootSupport::Hybrid && IsRegularFile(root / kHybridMbr) &&
-                         HasBytesAt(root / kBiosLoader, 0x40, "\xfb\xc0\x78\x70");
-  std::string efiImage;
+  const std::optional<std::uintmax_t> mbrSize = RegularFileSize(root / kHybridMbr);
+  if (mbrSize && *mbrSize >= kHybridMbrMinimum && *mbrSize <= kHybridMbrMaximum && HasHybridMark(root / kBiosLoader)) {
+    material.hybridMbr = kHybridMbr;
+  }
   for (const char* candidate : kEfiImages) {
-    if (HasBytesAt(root / candidate, 510, "\x55\xaa")) {
-      efiImage = candidate;
+    if (IsEfiImage(root / candidate)) {
+      material.efiImage = candidate;
       break;
     }
   }
+  return material;
+}
 
-  if (hybridMbr) {
-    options.arguments.insert(options.arguments.end(), {{"-isohybrid-mbr", false}, {kHybridMbr, true}});
-    options.ways += ", BIOS USB";
-  }
-  if (!efiImage.empty()) {
+std::vector<ProcessArgument> BootArguments(const BootMaterial& material, MkisofsFlavour flavour) {
+  std::vector<ProcessArgument> arguments;
+  if (flavour == MkisofsFlavour::FixedCommandOnly) return arguments;
+  const bool hybridMbr = flavour == MkisofsFlavour::Hybrid && !material.hybridMbr.empty();
+  if (hybridMbr) arguments.insert(arguments.end(), {"-isohybrid-mbr", {material.hybridMbr, true}});
+  if (!material.efiImage.empty()) {
     // Everything after -eltorito-alt-boot belongs to the new entry.
-    options.arguments.insert(options.arguments.end(), {{"-eltorito-alt-boot", false},
-                                                       {"-e", false},
-                                                       {efiImage, true},
-                                                       {"-no-emul-boot", false}});
-    options.ways += ", UEFI CD";
+    arguments.insert(arguments.end(), {"-eltorito-alt-boot", "-e", {material.efiImage, true}, "-no-emul-boot"});
   }
-  if (hybridMbr && !efiImage.empty()) {
-    // Puts the EFI image into the disk's partition tables; useless without the MBR.
-    options.arguments.push_back({"-isohybrid-gpt-basdat", false});
-    options.ways += ", UEFI USB";
+  if (hybridMbr && !material.efiImage.empty()) {
+    // A copy of the EFI image after the ISO file system, as an EFI system
+    // partition of a GPT: partitions that do not overlap, as disk tools want
+    // them. Useless without the MBR.
+    arguments.insert(arguments.end(),
+                     {"-append_partition", "2", "0xef", {material.efiImage, true}, "-appended_part_as_gpt"});
   }
-  return options;
+  return arguments;
+}
+
+std::string MasteredBootWays(const BootMaterial& material, MkisofsFlavour flavour) {
+  std::string ways = "BIOS CD";
+  if (flavour == MkisofsFlavour::FixedCommandOnly) return ways;
+  const bool hybridMbr = flavour == MkisofsFlavour::Hybrid && !material.hybridMbr.empty();
+  if (hybridMbr) ways += ", BIOS USB";
+  if (!material.efiImage.empty()) ways += ", UEFI CD";
+  if (hybridMbr && !material.efiImage.empty()) ways += ", UEFI USB";
+  return ways;
 }

@@ -3,9 +3,10 @@
 #include <cstdio>
 
 #include "pipeline/boot_options.h"
+#include "pipeline/mastering_program.h"
+#include "pipeline/mkisofs_arguments.h"
 #include "platform/console.h"
 #include "platform/interrupt.h"
-#include "platform/mkisofs_command.h"
 
 namespace {
 
@@ -22,28 +23,34 @@ bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOut
   const std::string label = ImageLabel(version);
   const char* outputFlag = verbosity == Verbose ? "-v" : "-quiet";
 
-  const BootOptions boot = ChooseBootOptions(workingFolder, platform::FindMkisofsBootSupport());
+  const MasteringProgram program = FindMasteringProgram(workingFolder);
+  if (platform::InterruptRequested()) return false;
+  const BootMaterial material = FindBootMaterial(workingFolder);
 
   // Even with "-quiet" the program greets on standard error; a quiet run
   // keeps that to itself unless it explains a failure.
   std::string heldOutput;
   std::string* const captured = verbosity == Quiet ? &heldOutput : nullptr;
   std::uint32_t exitCode = 0;
-  const platform::MkisofsRun run = platform::RunMkisofs(
-      workingFolder, platform::MkisofsArguments(outputFlag, fullOutputPath, label, boot.arguments), exitCode,
-      captured);
+  const platform::ProcessRun run =
+      RunMasteringProgram(program, workingFolder,
+                          MkisofsArguments(outputFlag, fullOutputPath, label, BootArguments(material, program.flavour)),
+                          exitCode, captured);
   if (platform::InterruptRequested()) return false;
   switch (run) {
-    case platform::MkisofsRun::NotStarted:
+    case platform::ProcessRun::NotStarted:
       platform::PrintErr("Failed to launch mkisofs\n");
       return false;
-    case platform::MkisofsRun::ExitCodeUnreadable:
+    case platform::ProcessRun::ExitCodeUnreadable:
+    case platform::ProcessRun::TimeLimitReached:  // none: mastering takes what it takes
       exitCode = kUnreadableExitCode;
       break;
-    case platform::MkisofsRun::Exited:
+    case platform::ProcessRun::Exited:
       if (exitCode != 0) break;
       // Only an image that was made has boot ways to tell of.
-      if (verbosity == Verbose) platform::PrintOut("Boot: %s\n", boot.ways.c_str());
+      if (verbosity == Verbose) {
+        platform::PrintOut("Boot: %s\n", MasteredBootWays(material, program.flavour).c_str());
+      }
       return true;
   }
   if (!heldOutput.empty()) platform::PrintErr("%s", heldOutput.c_str());

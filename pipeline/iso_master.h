@@ -18,9 +18,9 @@ inline constexpr std::uint32_t kUnreadableExitCode = 0xFFFFFFFFu;
 /// working folder) from everything in `workingFolder`, labelled "RSCD %d.%d"
 /// after `version`; the program is verbose only at Verbose. The image also
 /// boots from disks and by UEFI as far as the distribution's files and the
-/// program allow (ChooseBootOptions); after a successful Verbose run a line
-/// "Boot: ..." names the ways it boots. True when the program ran and exited
-/// with 0. Otherwise prints one line on standard error:
+/// program allow (FindBootMaterial, FindMasteringProgram); after a successful
+/// Verbose run a line "Boot: ..." names the ways it boots. True when the
+/// program ran and exited with 0. Otherwise prints one line on standard error:
 /// "Failed to launch mkisofs" when it could not be started, or "mkisofs failed
 /// with exit code %lu" with its exit code, kSignalExitBase plus the signal
 /// number when a signal ended it, or kUnreadableExitCode. At Quiet the

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -204,8 +205,7 @@ TEST_F(IsoMasterTest, OnlyVerboseRunsShowTheProgramsProgress) {
 }
 
 /// Boot files as distributions bring them: the ISOLINUX loader with or without
-/// the hybrid mark, its hybrid MBR, FAT images with or without the boot
-/// signature at byte 510.
+/// the hybrid mark, its hybrid MBR.
 std::string Marked(std::size_t size, std::size_t offset, const std::string& mark) {
   std::string bytes(size, '\0');
   bytes.replace(offset, mark.size(), mark);
@@ -214,20 +214,35 @@ std::string Marked(std::size_t size, std::size_t offset, const std::string& mark
 const std::string kHybridLoader = Marked(2048, 0x40, "\xfb\xc0\x78\x70");
 const std::string kPlainLoader(2048, '\0');
 const std::string kHybridMbr(432, '\x33');
-const std::string kFatImage = Marked(1024, 510, "\x55\xaa");
+
+/// A FAT image as mkfs.vfat makes it, of 1 MiB.
+std::string FatImage(const ScratchFolder& scratch) {
+  const std::string path = scratch / "fat.img";
+  ChildResult made = RunChild("/usr/sbin/mkfs.vfat", {"-C", path, "1024"});
+  EXPECT_EQ(made.exitStatus, 0) << made.err;
+  return ReadWholeFile(path);
+}
+
+/// A mastering program as the tool finds it: on POSIX by its name on PATH, on
+/// Windows at the distribution's place, by its answer to "-version" (the
+/// first line of the real program's).
+struct Program {
+  const char* name;  // nullptr: not one of the names searched for on PATH
+  const char* versionAnswer;  // nullptr: no such distribution program
+  const char* versionEnd = "0";
+};
+constexpr const char* kXorrisofsAnswer = "mkisofs 2.01-Emulation Copyright (C) 2019 see libburnia-project.org xorriso";
+const Program kXorrisofs{"xorrisofs", kXorrisofsAnswer};
 
 TEST_F(IsoMasterTest, PassesTheFixedArgumentsAndTheBootWaysTheDistributionBrings) {
-  if (!MastersWithAProgramFoundOnPath()) {
-    GTEST_SKIP() << "the mastering program here is the distribution's own, which gets the fixed BIOS-only "
-                    "arguments whatever boot files the distribution brings";
-  }
   struct File {
     std::string path, bytes;
     bool link = false;  // a link to a file of these bytes outside the tree
   };
   const File loader{"boot/isolinux/isolinux.bin", kHybridLoader};
+  const std::string fatImage = FatImage(scratch_);
   const File mbr{"boot/isolinux/isohdpfx.bin", kHybridMbr};
-  const File efi{"boot/grub/efi.img", kFatImage};
+  const File efi{"boot/grub/efi.img", fatImage};
   using Args = std::vector<std::string>;
   const Args mbrArgs{"-isohybrid-mbr", "boot/isolinux/isohdpfx.bin"};
   auto efiArgs = [](const std::string& image) { return Args{"-eltorito-alt-boot", "-e", image, "-no-emul-boot"}; };
@@ -236,41 +251,60 @@ TEST_F(IsoMasterTest, PassesTheFixedArgumentsAndTheBootWaysTheDistributionBrings
     for (const Args& part : parts) all.insert(all.end(), part.begin(), part.end());
     return all;
   };
-  const Args allFour = join({mbrArgs, efiArgs("boot/grub/efi.img"), {"-isohybrid-gpt-basdat"}});
+  const Args allFour = join({mbrArgs, efiArgs("boot/grub/efi.img"),
+                             {"-append_partition", "2", "0xef", "boot/grub/efi.img", "-appended_part_as_gpt"}});
   struct Row {
     const char* why;
-    const char* program;
+    Program program;
     Verbosity verbosity;
     std::vector<File> files;
     Args bootArgs;  // between the boot catalog and -o
     const char* ways;  // the Verbose line; nullptr: none
   };
+  const Program kGenisoimage{"genisoimage", "genisoimage 1.1.11 (Linux)"};
   const Row rows[] = {
-      {"a BIOS-only distribution keeps the fixed arguments", "xorrisofs", Quiet, {loader}, {}, nullptr},
-      {"all four ways, told only at Verbose", "xorrisofs", Normal, {loader, mbr, efi}, allFour, nullptr},
-      {"all four ways", "xorrisofs", Verbose, {loader, mbr, efi}, allFour,
+      {"a BIOS-only distribution keeps the fixed arguments", kXorrisofs, Quiet, {loader}, {}, nullptr},
+      {"all four ways, told only at Verbose", kXorrisofs, Normal, {loader, mbr, efi}, allFour, nullptr},
+      {"all four ways", kXorrisofs, Verbose, {loader, mbr, efi}, allFour,
        "BIOS CD, BIOS USB, UEFI CD, UEFI USB"},
-      {"a loader without the hybrid mark cannot boot from a disk", "xorrisofs", Verbose,
+      {"a loader without the hybrid mark cannot boot from a disk", kXorrisofs, Verbose,
        {{loader.path, kPlainLoader}, mbr, efi}, efiArgs("boot/grub/efi.img"), "BIOS CD, UEFI CD"},
-      {"no EFI image: no GPT", "xorrisofs", Verbose, {loader, mbr}, mbrArgs, "BIOS CD, BIOS USB"},
-      {"a linked MBR is not taken", "xorrisofs", Verbose, {loader, {mbr.path, kHybridMbr, true}, efi},
+      {"no EFI image: no GPT", kXorrisofs, Verbose, {loader, mbr}, mbrArgs, "BIOS CD, BIOS USB"},
+      {"a linked MBR is not taken", kXorrisofs, Verbose, {loader, {mbr.path, kHybridMbr, true}, efi},
        efiArgs("boot/grub/efi.img"), "BIOS CD, UEFI CD"},
-      {"an image without the boot signature gives way to the next place", "xorrisofs", Verbose,
-       {loader, {"boot/grub/efi.img", std::string(1024, '\0')}, {"EFI/boot/efiboot.img", kFatImage},
-        {"boot/efi.img", kFatImage}},
+      {"an empty MBR is not taken", kXorrisofs, Verbose, {loader, {mbr.path, ""}, efi},
+       efiArgs("boot/grub/efi.img"), "BIOS CD, UEFI CD"},
+      {"nor one shorter than MBR code", kXorrisofs, Verbose, {loader, {mbr.path, std::string(100, '\x33')}, efi},
+       efiArgs("boot/grub/efi.img"), "BIOS CD, UEFI CD"},
+      {"nor one longer than an MBR", kXorrisofs, Verbose,
+       {loader, {mbr.path, kHybridMbr + std::string(3 << 20, '\x33')}, efi}, efiArgs("boot/grub/efi.img"),
+       "BIOS CD, UEFI CD"},
+      {"an image with the boot signature but no FAT file system gives way to the next place", kXorrisofs,
+       Verbose,
+       {loader, {"boot/grub/efi.img", Marked(1024, 510, "\x55\xaa")}, {"EFI/boot/efiboot.img", fatImage},
+        {"boot/efi.img", fatImage}},
        efiArgs("EFI/boot/efiboot.img"), "BIOS CD, UEFI CD"},
-      {"the third place before the fourth", "xorrisofs", Verbose,
-       {loader, {"images/efiboot.img", kFatImage}, {"boot/efi.img", kFatImage}}, efiArgs("boot/efi.img"),
+      {"the third place before the fourth", kXorrisofs, Verbose,
+       {loader, {"images/efiboot.img", fatImage}, {"boot/efi.img", fatImage}}, efiArgs("boot/efi.img"),
        "BIOS CD, UEFI CD"},
-      {"an image shorter than one sector", "xorrisofs", Verbose,
-       {loader, {"images/efiboot.img", kFatImage.substr(0, 511)}}, {}, "BIOS CD"},
-      {"mkisofs refuses the isohybrid options", "mkisofs", Verbose, {loader, mbr, efi}, efiArgs("boot/grub/efi.img"),
+      {"an image shorter than one sector", kXorrisofs, Verbose,
+       {loader, {"images/efiboot.img", fatImage.substr(0, 511)}}, {}, "BIOS CD"},
+      {"mkisofs refuses the isohybrid options", {"mkisofs", nullptr}, Verbose, {loader, mbr, efi},
+       efiArgs("boot/grub/efi.img"), "BIOS CD, UEFI CD"},
+      {"so does genisoimage", kGenisoimage, Verbose, {loader, mbr, efi}, efiArgs("boot/grub/efi.img"),
        "BIOS CD, UEFI CD"},
-      {"so does genisoimage", "genisoimage", Verbose, {loader, mbr, efi}, efiArgs("boot/grub/efi.img"),
-       "BIOS CD, UEFI CD"},
+      {"an old mkisofs takes the fixed arguments only", {nullptr, "mkisofs 2.01 (i686-pc-mingw32)"}, Verbose,
+       {loader, mbr, efi}, {}, "BIOS CD"},
+      {"so does one that does not answer", {nullptr, ""}, Verbose, {loader, mbr, efi}, {}, "BIOS CD"},
+      {"or fails to", {nullptr, kXorrisofsAnswer, "1"}, Verbose, {loader, mbr, efi}, {}, "BIOS CD"},
+      {"or takes too long", {nullptr, kXorrisofsAnswer, "hang"}, Verbose, {loader, mbr, efi}, {}, "BIOS CD"},
   };
   const std::string image = scratch_ / "out dir/rescue cd.iso";
   for (const Row& row : rows) {
+    if ((MastersWithAProgramFoundOnPath() ? row.program.name : row.program.versionAnswer) == nullptr) continue;
+    if (!CanMakeSymlinks() && std::any_of(row.files.begin(), row.files.end(), [](const File& f) { return f.link; })) {
+      continue;
+    }
     SCOPED_TRACE(row.why);
     ScratchFolder tree("iso-master-tree"), bin("iso-master-program");
     for (const File& file : row.files) {
@@ -284,7 +318,8 @@ TEST_F(IsoMasterTest, PassesTheFixedArgumentsAndTheBootWaysTheDistributionBrings
       }
     }
     MkisofsRecorder recorder;
-    const std::string program = recorder.PlaceFor(tree.path(), row.program);
+    const std::string program = recorder.PlaceFor(tree.path(), row.program.name ? row.program.name : "");
+    if (row.program.versionAnswer != nullptr) recorder.AnswerVersion(row.program.versionAnswer, row.program.versionEnd);
     CapturedStreams streams;
     ASSERT_TRUE(MasterIsoImage(tree.path(), image, kVersion, row.verbosity));
     EXPECT_EQ(streams.Out(), row.ways ? std::string("Boot: ") + row.ways + "\n" : "");

@@ -104,16 +104,17 @@ void Pause(OutputCollector* output) {
 
 }  // namespace
 
-bool RunProcess(const std::string& program, const std::vector<std::string>& args,
-                const std::string& workingFolder, std::uint32_t& exitCode, std::string* capturedOutput) {
+ProcessRun RunProcess(const std::string& program, const std::vector<ProcessArgument>& args,
+                      const std::string& workingFolder, std::uint32_t& exitCode, std::string* capturedOutput,
+                      std::optional<std::chrono::milliseconds> timeLimit) {
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const ProcessArgument& arg : args) argv.push_back(const_cast<char*>(arg.text.c_str()));
   argv.push_back(nullptr);
 
   auto fail = [](int rc) {
     SetLastError(static_cast<std::uint32_t>(rc));
-    return false;
+    return ProcessRun::NotStarted;
   };
   SpawnActions actions;
   if (actions.status() != 0) return fail(actions.status());
@@ -139,27 +140,35 @@ bool RunProcess(const std::string& program, const std::vector<std::string>& args
   if (int rc = posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ); rc != 0) {
     return fail(rc);
   }
+  const Clock::time_point startedAt = Clock::now();
   if (output) output->CloseWriteEnd();
 
-  // Polled rather than blocking, so that an interrupt request is seen while the
-  // child runs: the child must be gone before the tool cleans up and exits.
+  // Polled rather than blocking, so that an interrupt request and the time
+  // limit are seen while the child runs: the child must be gone before the
+  // tool cleans up and exits.
   int status = 0;
   bool endAsked = false;
   bool killed = false;
+  bool timedOut = false;
   Clock::time_point endAskedAt;
   for (;;) {
     const pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
-    if (done < 0 && errno != EINTR) return fail(errno);
-    if (InterruptRequested()) {
-      if (!endAsked) {
-        kill(pid, SIGTERM);
-        endAsked = true;
-        endAskedAt = Clock::now();
-      } else if (!killed && Clock::now() - endAskedAt >= kEndGrace) {
-        kill(pid, SIGKILL);
-        killed = true;
-      }
+    if (done < 0 && errno != EINTR) {
+      // The child was reaped elsewhere (ECHILD: SIGCHLD is ignored).
+      SetLastError(static_cast<std::uint32_t>(errno));
+      return ProcessRun::ExitCodeUnreadable;
+    }
+    const Clock::time_point now = Clock::now();
+    const bool timeUp = timeLimit && now - startedAt >= *timeLimit;
+    if (!endAsked && (InterruptRequested() || timeUp)) {
+      timedOut = !InterruptRequested();
+      kill(pid, SIGTERM);
+      endAsked = true;
+      endAskedAt = now;
+    } else if (endAsked && !killed && now - endAskedAt >= kEndGrace) {
+      kill(pid, SIGKILL);
+      killed = true;
     }
     Pause(output.get());
   }
@@ -169,7 +178,9 @@ bool RunProcess(const std::string& program, const std::vector<std::string>& args
   } else {
     exitCode = kSignalExitBase + static_cast<std::uint32_t>(WTERMSIG(status));
   }
-  return true;
+  return timedOut ? ProcessRun::TimeLimitReached : ProcessRun::Exited;
 }
+
+bool HostRunsWindowsPrograms() { return false; }
 
 }  // namespace platform

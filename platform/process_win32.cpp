@@ -1,44 +1,14 @@
 #include "platform/process.h"
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 #include "platform/console.h"
 #include "platform/interrupt.h"
-#include "platform/process_win32.h"
 #include "platform/windows_api.h"
 
 namespace platform {
-namespace {
-
-// One argument as the C runtime's command-line parser reads it back: in double
-// quotes when it holds blanks or quotes or is empty, with backslashes doubled
-// where they come before a quote.
-void AppendQuoted(std::wstring& line, const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-    line += argument;
-    return;
-  }
-  line += L'"';
-  std::size_t backslashes = 0;
-  for (wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == L'"') {
-      line.append(backslashes * 2 + 1, L'\\');
-    } else {
-      line.append(backslashes, L'\\');
-    }
-    backslashes = 0;
-    line += c;
-  }
-  line.append(backslashes * 2, L'\\');
-  line += L'"';
-}
-
-}  // namespace
-
 namespace {
 
 /// The pipe a child's output goes into, and what came out of it.
@@ -90,12 +60,13 @@ constexpr DWORD kPollMilliseconds = 50;
 
 }  // namespace
 
-ProcessStart StartAndWait(const std::wstring& program, std::wstring commandLine, const std::wstring& workingFolder,
-                          std::uint32_t& exitCode, std::string* capturedOutput) {
+ProcessRun RunProcess(const std::string& program, const std::vector<ProcessArgument>& args,
+                      const std::string& workingFolder, std::uint32_t& exitCode, std::string* capturedOutput,
+                      std::optional<std::chrono::milliseconds> timeLimit) {
   std::unique_ptr<OutputPipe> output;
   if (capturedOutput != nullptr) {
     output = std::make_unique<OutputPipe>(*capturedOutput);
-    if (!output->Open()) return ProcessStart::NotStarted;
+    if (!output->Open()) return ProcessRun::NotStarted;
   }
 
   // The child writes to the same console: what we printed must come first.
@@ -110,18 +81,24 @@ ProcessStart StartAndWait(const std::wstring& program, std::wstring commandLine,
   startup.hStdOutput = output ? output->WriteEnd() : GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = output ? output->WriteEnd() : GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION child;
+  std::wstring commandLine = UTF8ToUTF16(WindowsCommandLine(args));
+  const std::wstring folder = UTF8ToUTF16(workingFolder);
   // CreateProcessW may write into the command line, so it gets a copy of its own.
-  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                      workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &child)) {
-    return ProcessStart::NotStarted;
+  if (!CreateProcessW(UTF8ToUTF16(program).c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                      folder.empty() ? nullptr : folder.c_str(), &startup, &child)) {
+    return ProcessRun::NotStarted;
   }
+  const auto startedAt = std::chrono::steady_clock::now();
   if (output) output->CloseWriteEnd();
-  // Polled, so that an interrupt request is seen while the child runs: it must
-  // be gone before the tool cleans up and exits.
+  // Polled, so that an interrupt request and the time limit are seen while the
+  // child runs: it must be gone before the tool cleans up and exits.
   bool ended = false;
+  bool timedOut = false;
   while (WaitForSingleObject(child.hProcess, kPollMilliseconds) == WAIT_TIMEOUT) {
     if (output) output->Collect();
-    if (InterruptRequested() && !ended) {
+    const bool timeUp = timeLimit && std::chrono::steady_clock::now() - startedAt >= *timeLimit;
+    if (!ended && (InterruptRequested() || timeUp)) {
+      timedOut = !InterruptRequested();
       TerminateProcess(child.hProcess, ERROR_OPERATION_ABORTED);
       ended = true;
     }
@@ -134,25 +111,12 @@ ProcessStart StartAndWait(const std::wstring& program, std::wstring commandLine,
   CloseHandle(child.hProcess);
   if (!read) {
     ::SetLastError(error);
-    return ProcessStart::ExitCodeUnreadable;
+    return ProcessRun::ExitCodeUnreadable;
   }
   exitCode = code;
-  return ProcessStart::Exited;
+  return timedOut ? ProcessRun::TimeLimitReached : ProcessRun::Exited;
 }
 
-std::wstring QuotedCommandLine(const std::vector<std::string>& args) {
-  std::wstring line;
-  for (const std::string& arg : args) {
-    if (!line.empty()) line += L' ';
-    AppendQuoted(line, UTF8ToUTF16(arg));
-  }
-  return line;
-}
-
-bool RunProcess(const std::string& program, const std::vector<std::string>& args,
-                const std::string& workingFolder, std::uint32_t& exitCode, std::string* capturedOutput) {
-  return StartAndWait(UTF8ToUTF16(program), QuotedCommandLine(args), UTF8ToUTF16(workingFolder), exitCode,
-                      capturedOutput) == ProcessStart::Exited;
-}
+bool HostRunsWindowsPrograms() { return true; }
 
 }  // namespace platform

@@ -8,7 +8,6 @@
 
 #include "platform/arguments.h"
 #include "platform/last_error.h"
-#include "platform/mkisofs_command.h"
 #include "platform/paths.h"
 #include "platform/windows_api.h"
 #include "tests/support/child_process.h"
@@ -81,46 +80,24 @@ TEST(RunProcessWin32Test, ArgumentsArriveIntactInTheWorkingFolder) {
   // command line split or joined them.
   const std::vector<std::string> arguments{"a b", "", "c\"d", "back\\slash\\", "e\\\"f", "-o", "C:\\x y\\z.iso",
                                            kWideArgument};
-  std::vector<std::string> args{"platform_test"};
+  std::vector<platform::ProcessArgument> args{"platform_test"};
   args.insert(args.end(), arguments.begin(), arguments.end());
+  // Quoted although it needs no quotes, its trailing backslash still its own.
+  args.push_back({"C:\\plain\\", true});
   std::uint32_t exitCode = 0;
-  ASSERT_TRUE(platform::RunProcess(Self(), args, dir.path(), exitCode));
+  ASSERT_EQ(platform::RunProcess(Self(), args, dir.path(), exitCode), platform::ProcessRun::Exited);
   EXPECT_EQ(exitCode, kChildExitCode);
   std::string folder;
   ASSERT_TRUE(platform::FullPath(dir.path(), folder));
-  EXPECT_EQ(ReadWholeFile(dir / "report"), Report(arguments, folder));
+  std::vector<std::string> expected = arguments;
+  expected.push_back("C:\\plain\\");
+  EXPECT_EQ(ReadWholeFile(dir / "report"), Report(expected, folder));
 }
 
 TEST(RunProcessWin32Test, MissingProgramIsAStartFailure) {
   std::uint32_t exitCode = 0;
   platform::SetLastError(0);
-  EXPECT_FALSE(platform::RunProcess("C:\\nonexistent\\program.exe", {"program"}, "", exitCode));
+  EXPECT_EQ(platform::RunProcess("C:\\nonexistent\\program.exe", {"program"}, "", exitCode),
+            platform::ProcessRun::NotStarted);
   EXPECT_NE(platform::GetLastError(), 0u);
-}
-
-TEST(RunMkisofsWin32Test, RunsTheDistributionsProgramInTheWorkingFolder) {
-  ScratchFolder dir("mkisofs");
-  std::string work;
-  ASSERT_TRUE(platform::FullPath(dir / "work folder", work));
-  const std::vector<std::string> folders{work, work + "\\slax", work + "\\slax\\tools", work + "\\slax\\tools\\WIN"};
-  for (const std::string& folder : folders) {
-    bool existed = false;
-    ASSERT_TRUE(platform::CreateFolder(folder, existed)) << folder;
-  }
-  const auto arguments = platform::MkisofsArguments("-quiet", "C:\\out dir\\rescue cd.iso", "RSCD 4.42");
-  std::uint32_t exitCode = 0;
-
-  platform::SetLastError(0);
-  EXPECT_EQ(platform::RunMkisofs(work, arguments, exitCode), platform::MkisofsRun::NotStarted);
-  EXPECT_NE(platform::GetLastError(), 0u);
-
-  // A stand-in for the distribution's mkisofs.exe that reports what it got.
-  ASSERT_TRUE(CopyFileW(platform::UTF8ToUTF16(Self()).c_str(),
-                        platform::UTF8ToUTF16(platform::MkisofsWindowsProgramPath(work)).c_str(), TRUE));
-  ChildEnvironment environment(dir / "report");
-  ASSERT_EQ(platform::RunMkisofs(work, arguments, exitCode), platform::MkisofsRun::Exited);
-  EXPECT_EQ(exitCode, kChildExitCode);
-  std::vector<std::string> expected;
-  for (const platform::CommandArgument& argument : arguments) expected.push_back(argument.text);
-  EXPECT_EQ(ReadWholeFile(dir / "report"), Report(expected, work));
 }

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "platform/paths.h"
-#include "platform/process_win32.h"
+#include "platform/process.h"
 #include "platform/windows_api.h"
 
 // Under wine a test may also run the Linux peer tools (tar, compress, openssl)
@@ -121,7 +121,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     words.insert(words.end(), args.begin(), args.end());
     started = FullPath("/bin/sh");
   }
-  std::wstring commandLine = platform::QuotedCommandLine(words);
+  std::wstring commandLine = platform::UTF8ToUTF16(platform::WindowsCommandLine({words.begin(), words.end()}));
   std::wstring environment = EnvironmentBlock(options);
   const std::wstring workingFolder =
       windowsProgram && !options.workingFolder.empty() ? platform::UTF8ToUTF16(options.workingFolder) : L"";

@@ -78,6 +78,8 @@ void CopyMirror(const MirrorVariation& variation, const std::string& folder) {
   }
 }
 
+std::string DemoMirrorBootWays() { return "BIOS CD, BIOS USB, UEFI CD, UEFI USB"; }
+
 std::string MirrorFile(const std::string& mirrorFolder, const std::string& serverPath) {
   return mirrorFolder + serverPath;
 }

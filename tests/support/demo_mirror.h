@@ -68,7 +68,8 @@ class DemoTrust {
 std::vector<std::string> MirrorToolArgs();
 
 /// The boot ways a Verbose run reports for an image of the full demo mirror:
-/// the Windows command line is the fixed BIOS-only one.
+/// all four, also on Windows, where the distribution's stand-in mkisofs.exe
+/// answers as xorrisofs.
 std::string DemoMirrorBootWays();
 
 /// The demo trust files in the source tree.

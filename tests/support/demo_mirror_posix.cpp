@@ -2,8 +2,6 @@
 
 namespace testing_support {
 
-std::string DemoMirrorBootWays() { return "BIOS CD, BIOS USB, UEFI CD, UEFI USB"; }
-
 std::vector<std::string> MirrorToolArgs() { return {"--publish", BuiltProgram("publish/rscdc-publish")}; }
 
 }  // namespace testing_support

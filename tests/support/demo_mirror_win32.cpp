@@ -2,8 +2,6 @@
 
 namespace testing_support {
 
-std::string DemoMirrorBootWays() { return "BIOS CD"; }
-
 // demo/build-mirror is a shell script: under wine it signs with the Windows
 // rscdc-publish.exe through a small script the build writes, and the
 // distribution carries the stand-in mkisofs.exe, as a real one carries its own.

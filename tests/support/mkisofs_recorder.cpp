@@ -17,6 +17,11 @@ void MkisofsRecorder::Say(const std::string& line) { Set("RSCDC_MKISOFS_SAY", li
 
 void MkisofsRecorder::EndWith(const std::string& end) { Set("RSCDC_MKISOFS_EXIT", end); }
 
+void MkisofsRecorder::AnswerVersion(const std::string& line, const std::string& end) {
+  Set("RSCDC_MKISOFS_VERSION_SAY", line);
+  Set("RSCDC_MKISOFS_VERSION_END", end);
+}
+
 std::optional<MkisofsRecord> MkisofsRecorder::TakeRecord() {
   if (!PathExists(recordPath_)) return std::nullopt;
   MkisofsRecord record = ParseRecord(ReadWholeFile(recordPath_));

@@ -44,6 +44,11 @@ class MkisofsRecorder {
   void Say(const std::string& line);
   /// How the program ends: a decimal exit code, or one of PlatformEnds().
   void EndWith(const std::string& end);
+  /// How the program answers "-version" alone, which it does not record:
+  /// `line` on standard output (empty: none), then it ends with the decimal
+  /// exit code `end`, or, for "hang", waits until it is ended. Only the
+  /// Windows tool asks its program that.
+  void AnswerVersion(const std::string& line, const std::string& end = "0");
 
   /// The last run's record, taken away; nothing when no run was recorded.
   std::optional<MkisofsRecord> TakeRecord();

@@ -5,8 +5,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "pipeline/mastering_program.h"
 #include "platform/file.h"
-#include "platform/mkisofs_command.h"
 #include "platform/paths.h"
 #include "platform/windows_api.h"
 
@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string PlaceIn(const std::string& workingFolder) {
-  const std::string program = platform::MkisofsWindowsProgramPath(workingFolder);
+  const std::string program = workingFolder + "\\" + kDistributionMkisofs;
   fs::create_directories(platform::FilePath(program).parent_path());
   return program;
 }
@@ -41,7 +41,7 @@ MkisofsRecorder::MkisofsRecorder() { Set("RSCDC_MKISOFS_RECORD", recordPath_); }
 
 std::string MkisofsRecorder::PlaceFor(const std::string& workingFolder, const std::string&) {
   PlaceProgram("tests/tools/mkisofs_recorder", workingFolder);
-  return platform::kDistributionMkisofs;
+  return kDistributionMkisofs;
 }
 
 void PlaceRealMkisofs(const std::string& workingFolder) {

@@ -71,8 +71,8 @@ bool CanLoseChildExitCodes();
 
 /// True where the tool masters its image with the first of xorrisofs, mkisofs
 /// and genisoimage on PATH, whose name decides the boot ways it is given. On
-/// Windows it starts the distribution's own mkisofs.exe with the fixed
-/// BIOS-only command.
+/// Windows it starts the distribution's own mkisofs.exe, whose answer to
+/// "-version" decides them.
 bool MastersWithAProgramFoundOnPath();
 
 /// True where the programs this project builds spell a full path as the tests

@@ -5,11 +5,17 @@
 //                         newline, and its current folder
 //   RSCDC_MKISOFS_SAY     a line it prints on standard output (optional)
 //   RSCDC_MKISOFS_EXIT    its exit code, in decimal (default 0)
+// Asked "-version" alone, it records nothing and answers instead:
+//   RSCDC_MKISOFS_VERSION_SAY  a line it prints on standard output (optional)
+//   RSCDC_MKISOFS_VERSION_END  its exit code, in decimal (default 0), or
+//                              "hang": it waits until it is ended
 
 #include <cwchar>
 #include <string>
 
 #include "platform/windows_api.h"
+
+#include <shellapi.h>
 
 namespace {
 
@@ -25,9 +31,30 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
          written == bytes.size();
 }
 
+/// True when the only argument is "-version".
+bool AskedForVersion() {
+  int count = 0;
+  wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+  const bool asked = words != nullptr && count == 2 && std::wstring(words[1]) == L"-version";
+  if (words != nullptr) LocalFree(words);
+  return asked;
+}
+
+UINT ExitCode(const std::wstring& text) {
+  // Exit codes take all 32 bits on Windows (a crash ends a program with an NTSTATUS).
+  return text.empty() ? 0 : static_cast<UINT>(std::wcstoul(text.c_str(), nullptr, 10));
+}
+
 }  // namespace
 
 int main() {
+  if (AskedForVersion()) {
+    const std::wstring say = Variable(L"RSCDC_MKISOFS_VERSION_SAY");
+    if (!say.empty()) WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), platform::UTF16ToUTF8(say) + "\n");
+    const std::wstring end = Variable(L"RSCDC_MKISOFS_VERSION_END");
+    if (end == L"hang") Sleep(INFINITE);
+    ExitProcess(ExitCode(end));
+  }
   const std::wstring recordPath = Variable(L"RSCDC_MKISOFS_RECORD");
   if (!recordPath.empty()) {
     wchar_t folder[32768];
@@ -42,7 +69,5 @@ int main() {
   }
   const std::wstring say = Variable(L"RSCDC_MKISOFS_SAY");
   if (!say.empty()) WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), platform::UTF16ToUTF8(say) + "\n");
-  const std::wstring exitCode = Variable(L"RSCDC_MKISOFS_EXIT");
-  // Exit codes take all 32 bits on Windows (a crash ends a program with an NTSTATUS).
-  ExitProcess(exitCode.empty() ? 0 : static_cast<UINT>(std::wcstoul(exitCode.c_str(), nullptr, 10)));
+  ExitProcess(ExitCode(Variable(L"RSCDC_MKISOFS_EXIT")));
 }

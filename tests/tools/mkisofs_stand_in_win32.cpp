@@ -1,37 +1,54 @@
 // Test support, not part of the tool: a stand-in for the distribution's own
 // mkisofs.exe, for running the Windows tool under wine against the demo mirror
-// (demo/build-mirror --windows-mkisofs). It hands its arguments to the Linux
-// /usr/bin/xorrisofs, which takes the mkisofs options, and ends with its exit
-// code; xorrisofs writes to our standard output and error.
+// (demo/build-mirror --windows-mkisofs). It hands its arguments to a Linux
+// program that takes the mkisofs options, RSCDC_STAND_IN_PROGRAM, and ends
+// with its exit code; that program writes to our standard output and error.
+// Built three times (tests/tools/CMakeLists.txt): relaying to xorrisofs, to
+// genisoimage, and, with RSCDC_STAND_IN_OLD_MKISOFS, as an mkisofs of the
+// 2000s, which answers -version itself, refuses every option beyond those of
+// the fixed command and relays the rest to genisoimage. The others' answer to
+// -version is the Linux program's own.
 //
-// Of the arguments the tool passes (platform/mkisofs_command.cpp) only the
+// Of the arguments the tool passes (pipeline/mkisofs_arguments.cpp) only the
 // image file after -o is a Windows path; the boot files and the root "." are
-// relative to the current folder, the working folder, in which xorrisofs runs.
+// relative to the current folder, the working folder, in which the program
+// runs.
 //
 // The process handle wine returns for a Unix program can be neither waited on
 // nor asked for an exit code, and the standard handles this program inherited
 // do not reach it: it writes to the descriptors wine itself was started with
-// (so the tool's captured output would miss it). So xorrisofs runs under /bin/sh,
-// which sends its output into two files and then writes its exit status into
-// a third; we copy the output to our own handles as it grows and wait for the
-// status.
+// (so the tool's captured output would miss it). So the program runs under
+// /bin/sh, which sends its output into two files and then writes its exit
+// status into a third; we copy the output to our own handles as it grows and
+// wait for the status.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "platform/paths.h"
-#include "platform/process_win32.h"
+#include "platform/process.h"
 #include "platform/windows_api.h"
 
 #include <shellapi.h>
 
 namespace {
 
-constexpr const char* kXorrisofs = "/usr/bin/xorrisofs";
+constexpr const char* kProgram = RSCDC_STAND_IN_PROGRAM;
+constexpr bool kOldMkisofs = RSCDC_STAND_IN_OLD_MKISOFS != 0;
+
+// What the old mkisofs knows of: the options of the fixed command, those
+// after which a value follows last.
+constexpr const wchar_t* kOldOptions[] = {L"-v", L"-quiet", L"-J", L"-R", L"-D", L"-no-emul-boot",
+                                          L"-boot-info-table", L"-boot-load-size", L"-b", L"-c", L"-o", L"-A",
+                                          L"-V"};
+constexpr std::size_t kOldFlagCount = 7;
 // $1 folder, $2 status file, $3 and $4 output and error files, then the
 // program and its arguments, which reach it as they are: the shell never reads
 // them as text.
@@ -42,6 +59,25 @@ constexpr const char* kScript =
 int Fail(const std::string& message) {
   std::fprintf(stderr, "mkisofs stand-in: %s\n", message.c_str());
   return 1;
+}
+
+/// As the old mkisofs answers `arguments`: its banner for -version, an error
+/// for an option it does not know; nothing when it takes them.
+std::optional<int> OldMkisofsAnswer(const std::vector<std::wstring>& arguments) {
+  if (std::find(arguments.begin(), arguments.end(), L"-version") != arguments.end()) {
+    std::printf("mkisofs 2.01 (i686-pc-mingw32)\n");
+    return 0;
+  }
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    if (arguments[i].empty() || arguments[i][0] != L'-') continue;
+    const auto known = std::find(std::begin(kOldOptions), std::end(kOldOptions), arguments[i]);
+    if (known == std::end(kOldOptions)) {
+      std::fprintf(stderr, "mkisofs: unknown option '%s'\n", platform::UTF16ToUTF8(arguments[i]).c_str());
+      return 1;
+    }
+    if (known - std::begin(kOldOptions) >= static_cast<std::ptrdiff_t>(kOldFlagCount)) ++i;  // its value
+  }
+  return std::nullopt;
 }
 
 using UnixFileName = char*(__cdecl*)(const wchar_t*);
@@ -111,6 +147,9 @@ int main() {
   if (words == nullptr) return Fail("cannot split the command line");
   std::vector<std::wstring> arguments(words + 1, words + count);
   LocalFree(words);
+  if (kOldMkisofs) {
+    if (const std::optional<int> answered = OldMkisofsAnswer(arguments)) return *answered;
+  }
 
   const std::string folder = UnixPath(unixFileName, CurrentFolder());
   if (folder.empty()) return Fail("the current folder has no Unix path");
@@ -138,9 +177,9 @@ int main() {
   Relay err(base + L".err", STD_ERROR_HANDLE);
 
   std::vector<std::string> shell{"sh",        "-c", kScript, "sh", folder, unixBase + ".status", unixBase + ".out",
-                                 unixBase + ".err", kXorrisofs};
+                                 unixBase + ".err", kProgram};
   shell.insert(shell.end(), unixArguments.begin(), unixArguments.end());
-  std::wstring commandLine = platform::QuotedCommandLine(shell);
+  std::wstring commandLine = platform::UTF8ToUTF16(platform::WindowsCommandLine({shell.begin(), shell.end()}));
   STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
@@ -169,6 +208,6 @@ int main() {
   const std::size_t length = file != nullptr ? std::fread(text, 1, sizeof text - 1, file) : 0;
   if (file != nullptr) std::fclose(file);
   DeleteFileW(status.c_str());
-  if (length == 0) return Fail("xorrisofs left no exit status");
+  if (length == 0) return Fail(std::string(kProgram) + " left no exit status");
   return std::atoi(text);
 }

@@ -1,8 +1,10 @@
-#include "platform/mkisofs_command.h"
+#include "pipeline/mastering_program.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+
+#include "pipeline/mkisofs_arguments.h"
 
 namespace {
 
@@ -19,9 +21,11 @@ std::string FillTemplate(const char* flag, const char* outputPath, const char* l
   return line;
 }
 
+constexpr const char* kWorkingFolder = "C:\\Users\\me\\AppData\\Local\\Temp\\CorvexBootableAvTempFolder";
+
 }  // namespace
 
-TEST(MkisofsCommandTest, WindowsCommandLineIsTheFilledTemplate) {
+TEST(MasteringProgramTest, WindowsCommandLineIsTheFilledTemplate) {
   struct Row {
     const char* why;
     const char* flag;
@@ -37,12 +41,13 @@ TEST(MkisofsCommandTest, WindowsCommandLineIsTheFilledTemplate) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
-    EXPECT_EQ(platform::MkisofsWindowsCommandLine(platform::MkisofsArguments(row.flag, row.outputPath, row.label)),
+    EXPECT_EQ(platform::WindowsCommandLine(MasteringCommand(DistributionMkisofs(kWorkingFolder),
+                                                            MkisofsArguments(row.flag, row.outputPath, row.label))),
               FillTemplate(row.flag, row.outputPath, row.label));
   }
 }
 
-TEST(MkisofsCommandTest, WindowsProgramPathMixesSeparators) {
-  EXPECT_EQ(platform::MkisofsWindowsProgramPath("C:\\Users\\me\\AppData\\Local\\Temp\\CorvexBootableAvTempFolder"),
+TEST(MasteringProgramTest, WindowsProgramPathMixesSeparators) {
+  EXPECT_EQ(DistributionMkisofs(kWorkingFolder).path,
             "C:\\Users\\me\\AppData\\Local\\Temp\\CorvexBootableAvTempFolder\\slax/tools/WIN/mkisofs.exe");
 }
