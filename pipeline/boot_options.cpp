@@ -125,13 +125,3 @@ std::vector<ProcessArgument> BootArguments(const BootMaterial& material, Mkisofs
   }
   return arguments;
 }
-
-std::string MasteredBootWays(const BootMaterial& material, MkisofsFlavour flavour) {
-  std::string ways = "BIOS CD";
-  if (flavour == MkisofsFlavour::FixedCommandOnly) return ways;
-  const bool hybridMbr = flavour == MkisofsFlavour::Hybrid && !material.hybridMbr.empty();
-  if (hybridMbr) ways += ", BIOS USB";
-  if (!material.efiImage.empty()) ways += ", UEFI CD";
-  if (hybridMbr && !material.efiImage.empty()) ways += ", UEFI USB";
-  return ways;
-}

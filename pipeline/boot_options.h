@@ -39,7 +39,3 @@ BootMaterial FindBootMaterial(const std::string& workingFolder);
 /// The mastering arguments that go after the BIOS entry's boot catalog for
 /// the material that `flavour` can use; none for FixedCommandOnly.
 std::vector<platform::ProcessArgument> BootArguments(const BootMaterial& material, MkisofsFlavour flavour);
-
-/// The boot ways that BootArguments give an image, for instance
-/// "BIOS CD, UEFI CD".
-std::string MasteredBootWays(const BootMaterial& material, MkisofsFlavour flavour);

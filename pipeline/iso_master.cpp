@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "pipeline/boot_completion.h"
 #include "pipeline/boot_options.h"
 #include "pipeline/mastering_program.h"
 #include "pipeline/mkisofs_arguments.h"
@@ -46,14 +47,26 @@ bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOut
       exitCode = kUnreadableExitCode;
       break;
     case platform::ProcessRun::Exited:
-      if (exitCode != 0) break;
-      // Only an image that was made has boot ways to tell of.
-      if (verbosity == Verbose) {
-        platform::PrintOut("Boot: %s\n", MasteredBootWays(material, program.flavour).c_str());
-      }
-      return true;
+      if (exitCode == 0) return true;
+      break;
   }
   if (!heldOutput.empty()) platform::PrintErr("%s", heldOutput.c_str());
   platform::PrintErr("mkisofs failed with exit code %lu\n", static_cast<unsigned long>(exitCode));
   return false;
+}
+
+bool CompleteIsoImage(const std::string& workingFolder, const std::string& imagePath, Verbosity verbosity) {
+  const BootMaterial material = FindBootMaterial(workingFolder);
+  BootWays ways;
+  ways.biosCd = true;
+  if (!material.hybridMbr.empty() || !material.efiImage.empty()) {
+    const std::string mbrCode = material.hybridMbr.empty() ? "" : workingFolder + "/" + material.hybridMbr;
+    std::string why;
+    if (!CompleteBootWays(imagePath, mbrCode, material.efiImage, ways, why)) {
+      platform::PrintErr("Failed to complete the boot records of the image: %s\n", why.c_str());
+      return false;
+    }
+  }
+  if (verbosity == Verbose) platform::PrintOut("Boot: %s\n", BootWaysText(ways).c_str());
+  return true;
 }

@@ -304,7 +304,10 @@ bool Build::Master() {
     cleanup_.RemoveFile(staged);
     mastered = staged;
   }
-  if (!MasterIsoImage(workingFolder_, mastered, version_, verbosity_)) return false;
+  if (!MasterIsoImage(workingFolder_, mastered, version_, verbosity_) ||
+      !CompleteIsoImage(workingFolder_, mastered, verbosity_)) {
+    return false;
+  }
   if (mastered != imagePath_ && !platform::MoveIntoPlace(mastered, imagePath_)) return OutputFails(FileErrorText());
   return true;
 }

@@ -18,7 +18,7 @@ namespace {
 std::string SourcePath(const std::string& relative) { return std::string(RSCDC_TEST_SOURCE_DIR) + "/" + relative; }
 
 std::vector<std::string> BuildMirrorArgs(const MirrorVariation& v) {
-  std::vector<std::string> args = MirrorToolArgs();
+  std::vector<std::string> args = MirrorToolArgs(v);
   args.insert(args.end(), {"--version", v.version});
   if (!v.identities) args.push_back("--no-ides");
   if (!v.versionFile) args.push_back("--no-version-file");

@@ -28,6 +28,9 @@ struct MirrorVariation {
   bool tamperPackage = false;     ///< --tamper-package
   std::string signerKey{};        ///< --key (PEM file); empty: the demo signer
   std::string signerCertificate{};  ///< --cert (PEM file); empty: the demo signer
+  /// Windows: the stand-in mkisofs.exe (tests/tools) that the distribution
+  /// brings; empty: the one that relays to xorrisofs.
+  std::string windowsMkisofs{};
 };
 
 /// Server paths and file names of the mirror.
@@ -65,7 +68,18 @@ class DemoTrust {
 
 /// demo/build-mirror's options that name this platform's programs: the signer,
 /// and on Windows the mastering program the distribution brings.
-std::vector<std::string> MirrorToolArgs();
+std::vector<std::string> MirrorToolArgs(const MirrorVariation& variation);
+
+/// A mastering program that whole builds may run on this platform.
+struct MasteringChoice {
+  std::string name;
+  MirrorVariation variation;  ///< Windows: the mirror whose distribution brings it
+  bool aloneOnPath = false;   ///< POSIX: the program is all PATH holds; false: PATH as it is
+};
+/// On POSIX xorrisofs (first on PATH) and genisoimage alone; on Windows each
+/// kind of mkisofs.exe a distribution may bring: one relaying to xorrisofs, one
+/// like genisoimage, and an old one that takes only the fixed command.
+std::vector<MasteringChoice> MasteringChoices();
 
 /// The boot ways a Verbose run reports for an image of the full demo mirror:
 /// all four, also on Windows, where the distribution's stand-in mkisofs.exe

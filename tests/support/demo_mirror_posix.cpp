@@ -2,6 +2,12 @@
 
 namespace testing_support {
 
-std::vector<std::string> MirrorToolArgs() { return {"--publish", BuiltProgram("publish/rscdc-publish")}; }
+std::vector<std::string> MirrorToolArgs(const MirrorVariation&) {
+  return {"--publish", BuiltProgram("publish/rscdc-publish")};
+}
+
+std::vector<MasteringChoice> MasteringChoices() {
+  return {{"xorrisofs", {}, false}, {"genisoimage", {}, true}};
+}
 
 }  // namespace testing_support
