@@ -143,7 +143,8 @@ std::uint32_t Failure(ITransferSink& sink) {
 
 }  // namespace
 
-std::uint32_t TransferUrl(const std::string& url, const DownloadSettings& settings, ITransferSink& sink) {
+std::uint32_t TransferUrl(const TransferRequest& transfer, const DownloadSettings& settings, ITransferSink& sink) {
+  const std::string& url = transfer.url;
   InternetHandle root(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!root) return GetLastError();
   if (!SetTimeouts(root.get(), settings)) return GetLastError();
