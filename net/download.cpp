@@ -530,9 +530,9 @@ Download::Attempt Download::Finish(std::uint32_t result, int attempt, std::uint3
       code = platform::kErrorInterrupted;
       return Attempt::Failed;
     default:
-      // An HTTP body that ends before its announced length was cut off, even
+      // A body that ends before its announced length was cut off, even
       // where the backend takes the closed connection for the body's end.
-      if (result == 0 && http_ && done_ + filled_ < total_) result = ERROR_INTERNET_CONNECTION_ABORTED;
+      if (result == 0 && done_ + filled_ < total_) result = ERROR_INTERNET_CONNECTION_ABORTED;
       if (result == 0) {
         if (!file_.IsOpen() && !CreateDestination(total_)) {
           FileFailure(code);
