@@ -540,7 +540,8 @@ TEST_F(HttpDownloadTest, EveryWayOutClosesEverything) {
   server_.Script("/cut", Cut(HttpReply::Generated(100000), 200000));
   HttpReply stalled = HttpReply::Generated(100000);
   stalled.stallAfter = 10;
-  server_.Script("/stall", stalled);
+  // Stalled, and then gone when the transfer goes on.
+  server_.Script("/stall", {stalled, HttpReply::Status(404)});
   ASSERT_TRUE(DownloadUrl(nullptr, server_.Url("/ok"), Destination()));  // settle one-time set-up
   const std::size_t descriptors = testing_support::OpenHandleCount();
   EXPECT_TRUE(Download(&progress_, server_.Url("/ok"), Destination()).ok);
