@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <memory>
+#include <string_view>
 
 #include "net/error_text.h"
 #include "net/transfer.h"
@@ -21,14 +23,21 @@
 
 // The rules of a download, the same whatever backend (net/transfer.h) moves
 // the bytes: which schemes are taken, which redirects are followed and how
-// many, when the destination is created, how it is written and reported, and
-// when a transfer is given up. file:// URLs are read here, not by the backend.
+// many, when the destination is created, how it is written and reported, when
+// a transfer is given up, and how a broken one goes on. file:// URLs are read
+// here, not by the backend.
 
 namespace {
 
 constexpr int kMaxRedirects = 10;
+constexpr int kAttempts = 5;
 constexpr long kHttpOk = 200;
+constexpr long kHttpPartialContent = 206;
 constexpr long kHttpNotFound = 404;
+constexpr long kHttpRangeNotSatisfiable = 416;
+/// The lowest rate, in bytes a second, that a transfer has to keep up on
+/// average over DownloadSettings::slowWindow.
+constexpr double kLowestRate = 1024;
 
 std::uint32_t StatusCode(long status) {
   return status == kHttpNotFound ? ERROR_INTERNET_ITEM_NOT_FOUND : ERROR_INTERNET_CANNOT_CONNECT;
@@ -99,6 +108,66 @@ bool LocalPathOf(const std::string& url, std::string& path) {
   return true;
 }
 
+/// A decimal number of at most 64 bits, blanks around it allowed.
+bool ReadNumber(std::string_view text, std::uint64_t& value) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  const std::size_t last = text.find_last_not_of(" \t");
+  if (first == std::string_view::npos) return false;
+  text = text.substr(first, last - first + 1);
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (UINT64_MAX - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  return true;
+}
+
+/// True when the Content-Length headers of an answer can be believed: each a
+/// number of 64 bits (or a list of the same number, which a proxy may have
+/// joined), all the same. A length past 64 bits, or two lengths, leave no way
+/// to tell where the body ends.
+bool LengthsAgree(const std::vector<std::string>& values) {
+  bool seen = false;
+  std::uint64_t length = 0;
+  for (const std::string& value : values) {
+    std::string_view rest = value;
+    for (;;) {
+      const std::size_t comma = rest.find(',');
+      std::uint64_t number = 0;
+      if (!ReadNumber(rest.substr(0, comma), number) || (seen && number != length)) return false;
+      seen = true;
+      length = number;
+      if (comma == std::string_view::npos) break;
+      rest.remove_prefix(comma + 1);
+    }
+  }
+  return true;
+}
+
+/// The first byte and the total of a Content-Range "bytes first-last/total";
+/// false for anything else, an unknown total ("*") included.
+bool ReadContentRange(const std::string& text, std::uint64_t& first, std::uint64_t& total) {
+  constexpr std::string_view kUnit = "bytes ";
+  const std::size_t dash = text.find('-');
+  const std::size_t slash = text.find('/');
+  std::uint64_t last = 0;
+  return text.size() > kUnit.size() && text.compare(0, kUnit.size(), kUnit) == 0 &&
+         dash != std::string::npos && slash != std::string::npos && dash < slash &&
+         ReadNumber(std::string_view(text).substr(kUnit.size(), dash - kUnit.size()), first) &&
+         ReadNumber(std::string_view(text).substr(dash + 1, slash - dash - 1), last) &&
+         ReadNumber(std::string_view(text).substr(slash + 1), total) && first <= last && last < total;
+}
+
+/// What an If-Range may name the answer's bytes by: its entity tag, unless a
+/// weak one (which may stand for other bytes of the same resource), else its
+/// date.
+std::string ValidatorOf(const TransferAnswer& answer) {
+  if (!answer.etag.empty() && answer.etag.rfind("W/", 0) != 0) return answer.etag;
+  return answer.lastModified;
+}
+
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -120,13 +189,25 @@ class Download final : public ITransferSink {
 
  private:
   using Clock = std::chrono::steady_clock;
-  enum class Stop { None, Redirect, Status, File, TooLarge, Stalled, Interrupted, Exception };
+  enum class Stop { None, Redirect, Status, StartOver, File, TooLarge, Stalled, TooSlow, Interrupted, Exception };
+  /// How one attempt ended. Refused: before a body or at the file, which
+  /// stays as it is; Failed: part-way, what arrived is stored; Broken: another
+  /// attempt may go on from what arrived.
+  enum class Attempt { Done, Refused, Failed, Broken };
+  struct RateSample {
+    Clock::time_point at;
+    std::uint64_t received;
+  };
 
   bool Fetch(const std::string& url, std::uint32_t& code);
+  Attempt FetchOnce(const std::string& url, int attempt, std::uint32_t& code);
+  bool PrepareNextAttempt(std::uint32_t& code);
+  bool Continues(const TransferAnswer& answer) const;
+  bool TooSlow(Clock::time_point now);
   bool CopyLocalFile(const std::string& url, std::uint32_t& code);
   bool CreateDestination(std::uint64_t total);
   bool WriteBlock();
-  bool Finish(std::uint32_t result, std::uint32_t& code);
+  Attempt Finish(std::uint32_t result, int attempt, std::uint32_t& code);
   bool FileFailure(std::uint32_t& code);
 
   IFileProgressCallback* progress_;
@@ -137,10 +218,16 @@ class Download final : public ITransferSink {
   std::uint64_t total_ = 0;
   std::uint64_t done_ = 0;
   bool http_ = false;  // the final answer came over HTTP
+  std::string validator_;  // of the answer that began the file, for If-Range
+  std::uint64_t from_ = 0;  // where the file goes on with this attempt; 0: from the start
+  bool accepted_ = false;   // this attempt's answer was taken and its body goes into the file
+  bool startingOver_ = false;  // this attempt's answer was for another range: the file starts over
   Stop stop_ = Stop::None;
   std::uint32_t stopCode_ = 0;  // the status's, the file's or the size limit's code
   std::string redirect_;
   Clock::time_point lastActivity_;
+  std::uint64_t received_ = 0;  // body bytes of this attempt
+  std::deque<RateSample> samples_;  // of received_, over the last slowWindow and a little
   std::exception_ptr exception_;
   platform::OutputFile file_;
 };
@@ -164,23 +251,94 @@ bool Download::Run(const std::string& url, std::uint32_t& code) {
 }
 
 bool Download::Fetch(const std::string& url, std::uint32_t& code) {
-  std::string next = url;
+  for (int attempt = 1;; ++attempt) {
+    const Attempt outcome = FetchOnce(url, attempt, code);
+    if (outcome == Attempt::Done) return true;
+    if (outcome == Attempt::Refused) return false;
+    if (outcome == Attempt::Failed || attempt == kAttempts) break;
+    if (!PrepareNextAttempt(code)) return false;
+    if (!platform::WaitUnlessInterrupted(settings_.retryDelay * (1 << (attempt - 1)))) {
+      code = platform::kErrorInterrupted;
+      break;
+    }
+  }
+  // What arrived before the failure stays on disk, as far as it can be written.
+  if (file_.IsOpen()) {
+    WriteBlock();
+    file_.Close();
+  }
+  return false;
+}
+
+/// One attempt: follows the URL to its final answer and takes its body.
+Download::Attempt Download::FetchOnce(const std::string& url, int attempt, std::uint32_t& code) {
+  TransferRequest request{url, from_, from_ > 0 ? validator_ : std::string()};
+  accepted_ = false;
+  startingOver_ = false;
+  received_ = 0;
+  samples_.assign(1, RateSample{Clock::now(), 0});
   for (int redirects = 0;; ++redirects) {
     stop_ = Stop::None;
     lastActivity_ = Clock::now();
-    const std::uint32_t result = TransferUrl(next, settings_, *this);
-    if (stop_ != Stop::Redirect) return Finish(result, code);
+    const std::uint32_t result = TransferUrl(request, settings_, *this);
+    if (stop_ != Stop::Redirect) return Finish(result, attempt, code);
     // A redirect that is not followed stays the final answer, which was not 200.
     if (redirects == kMaxRedirects || !NamesItsScheme(redirect_) || !IsNetworkScheme(SchemeOf(redirect_))) {
       code = ERROR_INTERNET_CANNOT_CONNECT;
-      return false;
+      return Attempt::Refused;
     }
     if (platform::InterruptRequested()) {
       code = platform::kErrorInterrupted;
+      return Attempt::Failed;
+    }
+    request.url = redirect_;
+  }
+}
+
+/// After a broken attempt: stores what arrived and says where the next one
+/// goes on. HTTP goes on only where the whole length is known, since only then
+/// can a range answer be matched; FTP wherever the file ends.
+bool Download::PrepareNextAttempt(std::uint32_t& code) {
+  if (!WriteBlock()) {
+    file_.Close();
+    return FileFailure(code);
+  }
+  from_ = http_ && total_ == 0 ? 0 : done_;
+  if (progress_ != nullptr && !startingOver_) {
+    try {
+      progress_->OnResume(done_);
+    } catch (...) {
+      exception_ = std::current_exception();
       return false;
     }
-    next = redirect_;
   }
+  return true;
+}
+
+/// True when the answer sends the rest of the file from where it ends: a 206
+/// for exactly that range of a resource of the same length (If-Range already
+/// made the server check that it is the same), or an FTP file restarted there.
+bool Download::Continues(const TransferAnswer& answer) const {
+  if (from_ == 0) return false;
+  if (!answer.http) return answer.restartedAt == from_;
+  std::uint64_t first = 0;
+  std::uint64_t total = 0;
+  return answer.status == kHttpPartialContent && ReadContentRange(answer.contentRange, first, total) &&
+         first == from_ && total == total_;
+}
+
+/// True when fewer than kLowestRate bytes a second came over the last
+/// slowWindow. The samples are taken some 16 times a window, so the span looked
+/// at is the window and at most a sixteenth of it more.
+bool Download::TooSlow(Clock::time_point now) {
+  const auto window = settings_.slowWindow;
+  if (window.count() <= 0) return false;
+  if (now - samples_.back().at >= window / 16) samples_.push_back(RateSample{now, received_});
+  while (samples_.size() > 1 && now - samples_[1].at >= window) samples_.pop_front();
+  const auto span = now - samples_.front().at;
+  if (span < window) return false;
+  const double seconds = std::chrono::duration<double>(span).count();
+  return static_cast<double>(received_ - samples_.front().received) < kLowestRate * seconds;
 }
 
 bool Download::CopyLocalFile(const std::string& url, std::uint32_t& code) {
@@ -229,10 +387,14 @@ bool Download::CopyLocalFile(const std::string& url, std::uint32_t& code) {
 bool Download::OnAnswer(const TransferAnswer& answer) {
   lastActivity_ = Clock::now();
   http_ = answer.http;
-  if (answer.http && answer.status != kHttpOk) {
+  const bool continues = Continues(answer);
+  if (answer.http && answer.status != kHttpOk && !continues) {
     if (IsRedirect(answer.status) && !answer.location.empty()) {
       stop_ = Stop::Redirect;
       redirect_ = answer.location;
+    } else if (from_ > 0 && (answer.status == kHttpPartialContent || answer.status == kHttpRangeNotSatisfiable)) {
+      // Another range, or a resource that is no longer what the file holds.
+      stop_ = Stop::StartOver;
     } else {
       // The body of an answer other than 200 is not wanted, and the
       // destination, or an older file of that name, is not touched.
@@ -241,19 +403,30 @@ bool Download::OnAnswer(const TransferAnswer& answer) {
     }
     return false;
   }
+  if (answer.http && !LengthsAgree(answer.contentLengths)) {
+    stop_ = Stop::Status;
+    stopCode_ = ERROR_INTERNET_CANNOT_CONNECT;
+    return false;
+  }
+  accepted_ = true;
+  if (continues) return true;
   // Refused before a byte is taken or the destination touched.
   if (settings_.sizeLimit != 0 && answer.length > settings_.sizeLimit) {
     stop_ = Stop::TooLarge;
     stopCode_ = platform::kErrorFileTooLarge;
     return false;
   }
-  return file_.IsOpen() || CreateDestination(answer.length);
+  // The whole resource: the file starts (over) with it.
+  validator_ = answer.http ? ValidatorOf(answer) : std::string();
+  done_ = 0;
+  return CreateDestination(answer.length);
 }
 
 // Pieces arrive in whatever sizes the network gives; the file receives whole
 // blocks, each in one write and with one progress report.
 bool Download::OnData(const unsigned char* data, std::size_t size) {
   lastActivity_ = Clock::now();
+  received_ += size;
   std::size_t taken = 0;
   while (taken < size) {
     const std::size_t piece = std::min(size - taken, buffer_.size() - filled_);
@@ -262,17 +435,26 @@ bool Download::OnData(const unsigned char* data, std::size_t size) {
     taken += piece;
     if (filled_ == buffer_.size() && !WriteBlock()) return false;
   }
+  if (TooSlow(lastActivity_)) {
+    stop_ = Stop::TooSlow;
+    return false;
+  }
   return true;
 }
 
 bool Download::OnTick(bool active) {
-  if (active) lastActivity_ = Clock::now();
+  const Clock::time_point now = Clock::now();
+  if (active) lastActivity_ = now;
   if (platform::InterruptRequested()) {
     stop_ = Stop::Interrupted;
     return false;
   }
-  if (settings_.stallTimeout.count() > 0 && Clock::now() - lastActivity_ >= settings_.stallTimeout) {
+  if (settings_.stallTimeout.count() > 0 && now - lastActivity_ >= settings_.stallTimeout) {
     stop_ = Stop::Stalled;
+    return false;
+  }
+  if (TooSlow(now)) {
+    stop_ = Stop::TooSlow;
     return false;
   }
   return true;
@@ -320,43 +502,58 @@ bool Download::FileFailure(std::uint32_t& code) {
   return false;
 }
 
-bool Download::Finish(std::uint32_t result, std::uint32_t& code) {
+Download::Attempt Download::Finish(std::uint32_t result, int attempt, std::uint32_t& code) {
   switch (stop_) {
     case Stop::Status:
     case Stop::File:
     case Stop::TooLarge:
       code = stopCode_;
-      return false;
+      return Attempt::Refused;
     case Stop::Exception:
-      return false;
+      return Attempt::Refused;
+    case Stop::StartOver:
+      // The next attempt asks for the whole resource; until it answers, the
+      // file holds nothing of one that may have changed.
+      code = ERROR_INTERNET_CANNOT_CONNECT;
+      startingOver_ = true;
+      done_ = 0;
+      if (!CreateDestination(0)) {
+        code = stopCode_;
+        return Attempt::Refused;
+      }
+      return Attempt::Broken;
     case Stop::Stalled:
+    case Stop::TooSlow:
       code = ERROR_INTERNET_TIMEOUT;
       break;
     case Stop::Interrupted:
       code = platform::kErrorInterrupted;
-      break;
+      return Attempt::Failed;
     default:
-      // An HTTP body that ends before its announced length was cut off, even
+      // A body that ends before its announced length was cut off, even
       // where the backend takes the closed connection for the body's end.
-      if (result == 0 && http_ && done_ + filled_ < total_) result = ERROR_INTERNET_CONNECTION_ABORTED;
+      if (result == 0 && done_ + filled_ < total_) result = ERROR_INTERNET_CONNECTION_ABORTED;
       if (result == 0) {
-        if (!file_.IsOpen() && !CreateDestination(total_)) return FileFailure(code);
-        if (!WriteBlock()) return FileFailure(code);
+        if (!file_.IsOpen() && !CreateDestination(total_)) {
+          FileFailure(code);
+          return Attempt::Refused;
+        }
+        if (!WriteBlock()) {
+          FileFailure(code);
+          return Attempt::Refused;
+        }
         if (!file_.Close()) {
           code = platform::ErrorCodeFromErrno(errno);
-          return false;
+          return Attempt::Refused;
         }
-        return true;
+        return Attempt::Done;
       }
       code = result;
       break;
   }
-  // What arrived before the failure stays on disk, as far as it can be written.
-  if (file_.IsOpen()) {
-    WriteBlock();
-    file_.Close();
-  }
-  return false;
+  // The network failed: after an answer whose body was being taken, or on the
+  // way to going on with one, another attempt may get further.
+  return accepted_ || attempt > 1 ? Attempt::Broken : Attempt::Failed;
 }
 
 }  // namespace

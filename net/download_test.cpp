@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -52,9 +53,6 @@ constexpr BackendExpectation kBackendExpectations[] = {
     // WinINet reads an answer without a status line as HTTP/0.9 under a status
     // line of its own; with no header line left, it is refused as cut off.
     {"answer without a status line", 12029, 12030},
-    // 1 when an FTP download reports the file's size as its total; wine's
-    // FtpGetFileSize answers 0 for every file.
-    {"FTP file size is the total", 1, 0},
 };
 
 std::uint32_t Expected(std::string_view what) {
@@ -101,10 +99,12 @@ Outcome Download(IFileProgressCallback* progress, const std::string& url, const 
   return {ok, platform::GetLastError()};
 }
 
+/// Short time-outs, and short waits between the attempts of a broken transfer.
 DownloadSettings ShortTimeouts() {
   DownloadSettings settings;
   settings.connectTimeout = 2s;
   settings.stallTimeout = 1s;
+  settings.retryDelay = 10ms;
   return settings;
 }
 
@@ -231,6 +231,8 @@ TEST_P(StatusAnswerTest, LeavesNoFileAndKeepsOlderOne) {
   EXPECT_EQ(outcome.code, c.code) << ErrorCodeText(outcome.code);
   EXPECT_EQ(ReadWholeFile(Destination()), "older file");
   EXPECT_TRUE(progress_.calls.empty());
+  // A final answer is never asked for again.
+  EXPECT_EQ(server_.Requests(), std::vector<std::string>(2, "GET /answer"));
 }
 
 HttpReply Cut(HttpReply reply, std::int64_t announced) {
@@ -265,7 +267,12 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"StatusLineOnly", Raw("HTTP/1.1 200 OK\r\n"), 12030},
         StatusCase{"CutInsideAHeader", Raw("HTTP/1.1 200 OK\r\nContent-Le"), 12030},
         StatusCase{"OversizedHeader", Raw("HTTP/1.1 200 OK\r\nX-Filler: " + std::string(2 << 20, 'a') + "\r\n\r\nx"),
-                   12029}),
+                   12029},
+        // Either leaves no way to tell where the body ends.
+        StatusCase{"TwoContentLengths", Raw("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 5\r\n\r\nabcde"),
+                   12029},
+        StatusCase{"ContentLengthPast64Bits",
+                   Raw("HTTP/1.1 200 OK\r\nContent-Length: 18446744073709551616\r\n\r\nabcde"), 12029}),
     [](const testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });
 
 TEST_F(HttpDownloadTest, RedirectsAreFollowedToTheFinalAnswer) {
@@ -323,24 +330,112 @@ TEST_F(HttpDownloadTest, EndlessRedirectsFail) {
   EXPECT_LE(server_.Requests().size(), 12u);
 }
 
-TEST_F(HttpDownloadTest, BodyCutOffKeepsWhatArrived) {
-  server_.Script("/cut", Cut(HttpReply::Generated(300000), 1000000));
-  const Outcome outcome = Download(&progress_, server_.Url("/cut"), Destination());
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.code, 12030u) << ErrorCodeText(outcome.code);
-  EXPECT_EQ(ReadWholeFile(Destination()), PatternBytes(0, 300000));
-  ExpectBlocks(progress_, 1000000, 300000);
+// A transfer that breaks after its answer goes on from where the file ends,
+// in at most five attempts; an answer that does not continue the file starts
+// it over.
+struct BrokenCase {
+  const char* name;
+  std::vector<HttpReply> replies;     // to the requests in turn, the last one repeating
+  std::vector<std::string> requests;  // as the server logs them
+  std::uint32_t code;                 // 0: the whole body arrives
+  std::optional<std::uint64_t> kept;  // the file is PatternBytes(0, kept); none: some start of the body
+  int startsOver;                     // how often the progress starts again from the beginning
+  std::chrono::milliseconds slowWindow;
+};
+
+void PrintTo(const BrokenCase& c, std::ostream* out) { *out << c.name; }
+
+class BrokenTransferTest : public HttpDownloadTest, public testing::WithParamInterface<BrokenCase> {};
+
+constexpr std::uint64_t kBrokenSize = 400000;
+
+/// The body, from where a range asks for it unless an If-Range names another
+/// ETag; cut off after `cutAfter` bytes when that is not negative.
+HttpReply Resumable(std::int64_t cutAfter = -1) {
+  HttpReply reply = HttpReply::Generated(kBrokenSize);
+  reply.ranges = true;
+  reply.headers["ETag"] = "\"v1\"";
+  reply.cutAfter = cutAfter;
+  return reply;
 }
 
-TEST_F(HttpDownloadTest, StalledBodyTimesOutAndKeepsWhatArrived) {
-  HttpReply stalled = HttpReply::Generated(1000000);
-  stalled.stallAfter = 100000;
-  server_.Script("/stall", stalled);
-  const Outcome outcome = Download(&progress_, server_.Url("/stall"), Destination(), ShortTimeouts());
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.code, 12002u) << ErrorCodeText(outcome.code);
-  EXPECT_EQ(ReadWholeFile(Destination()), PatternBytes(0, 100000));
+/// As Resumable, with a date instead of an ETag.
+HttpReply ResumableByDate(std::int64_t cutAfter = -1) {
+  HttpReply reply = Resumable(cutAfter);
+  reply.headers = {{"Last-Modified", "Tue, 01 Dec 2026 10:00:00 GMT"}};
+  return reply;
 }
+
+HttpReply Stalled(HttpReply reply, std::int64_t after) {
+  reply.stallAfter = after;
+  return reply;
+}
+
+HttpReply Trickling(HttpReply reply) {
+  reply.trickleSeconds = 0.05;
+  return reply;
+}
+
+HttpReply FromByte(std::int64_t first) {
+  HttpReply reply = HttpReply::Generated(kBrokenSize);
+  reply.rangeFirst = first;
+  return reply;
+}
+
+TEST_P(BrokenTransferTest, GoesOnWhereTheFileEnds) {
+  const BrokenCase& c = GetParam();
+  server_.Script("/file", c.replies);
+  DownloadSettings settings = ShortTimeouts();
+  settings.slowWindow = c.slowWindow;
+  const Outcome outcome = Download(&progress_, server_.Url("/file"), Destination(), settings);
+  EXPECT_EQ(outcome.ok, c.code == 0);
+  if (c.code != 0) {
+    EXPECT_EQ(outcome.code, c.code) << ErrorCodeText(outcome.code);
+  }
+  const std::string content = ReadWholeFile(Destination());
+  EXPECT_EQ(content.size(), c.code == 0 ? kBrokenSize : c.kept.value_or(content.size()));
+  EXPECT_TRUE(content == PatternBytes(0, content.size())) << "the file is not the start of the body";
+  EXPECT_EQ(server_.Requests(), c.requests);
+  int startsOver = 0;
+  std::uint64_t previous = 0;
+  for (const auto& [total, done] : progress_.calls) {
+    EXPECT_EQ(total, kBrokenSize);
+    if (done < previous) ++startsOver;
+    previous = done;
+  }
+  EXPECT_EQ(startsOver, c.startsOver);
+}
+
+const std::string kGet = "GET /file";
+const std::string kGetRange = "GET /file (Range)";
+constexpr std::chrono::milliseconds kMinute = 60s;
+
+INSTANTIATE_TEST_SUITE_P(
+    Transfers, BrokenTransferTest,
+    testing::Values(
+        BrokenCase{"CutOnce", {Resumable(150000), Resumable()}, {kGet, kGetRange}, 0, {}, 0, kMinute},
+        BrokenCase{"CutThreeTimes",
+                   {ResumableByDate(100000), ResumableByDate(100000), ResumableByDate(100000), ResumableByDate()},
+                   {kGet, kGetRange, kGetRange, kGetRange},
+                   0, {}, 0, kMinute},
+        BrokenCase{"CutMoreOftenThanTheAttemptsAllow",
+                   {Resumable(50000)},
+                   {kGet, kGetRange, kGetRange, kGetRange, kGetRange},
+                   12030, 250000, 0, kMinute},
+        BrokenCase{"StalledOnce", {Stalled(Resumable(), 100000), Resumable()}, {kGet, kGetRange}, 0, {}, 0,
+                   kMinute},
+        BrokenCase{"RangeAnsweredWithTheWholeBody",
+                   {Resumable(150000), HttpReply::Generated(kBrokenSize)},
+                   {kGet, kGetRange}, 0, {}, 1, kMinute},
+        BrokenCase{"RangeAnsweredWithAnotherRange",
+                   {Resumable(150000), FromByte(0), Resumable()},
+                   {kGet, kGetRange, kGet}, 0, {}, 1, kMinute},
+        // Below 1 KB a second over the window, every time.
+        BrokenCase{"TooSlow",
+                   {Trickling(Resumable())},
+                   {kGet, kGetRange, kGetRange, kGetRange, kGetRange},
+                   12002, std::nullopt, 0, 500ms}),
+    [](const testing::TestParamInfo<BrokenCase>& info) { return std::string(info.param.name); });
 
 // A limit ends the transfer where it is passed, not where the body ends: the
 // bodies past it go silent after that point, so a transfer that went on would
@@ -445,30 +540,41 @@ TEST_F(HttpDownloadTest, EveryWayOutClosesEverything) {
   server_.Script("/cut", Cut(HttpReply::Generated(100000), 200000));
   HttpReply stalled = HttpReply::Generated(100000);
   stalled.stallAfter = 10;
-  server_.Script("/stall", stalled);
+  // Stalled, and then gone when the transfer goes on.
+  server_.Script("/stall", {stalled, HttpReply::Status(404)});
   ASSERT_TRUE(DownloadUrl(nullptr, server_.Url("/ok"), Destination()));  // settle one-time set-up
   const std::size_t descriptors = testing_support::OpenHandleCount();
   EXPECT_TRUE(Download(&progress_, server_.Url("/ok"), Destination()).ok);
   EXPECT_FALSE(Download(&progress_, server_.Url("/missing"), Destination()).ok);
-  EXPECT_FALSE(Download(&progress_, server_.Url("/cut"), Destination()).ok);
+  EXPECT_FALSE(Download(&progress_, server_.Url("/cut"), Destination(), ShortTimeouts()).ok);
   EXPECT_FALSE(Download(&progress_, server_.Url("/stall"), Destination(), ShortTimeouts()).ok);
   EXPECT_FALSE(Download(&progress_, server_.Url("/ok"), folder_ / "missing/out.bin").ok);
   EXPECT_EQ(testing_support::OpenHandleCount(), descriptors);
 }
 
+// Also across a resumption, which has a line of its own and goes on with the
+// percentages where they were.
 TEST_F(HttpDownloadTest, VerboseDownloadDrawsPercentagesAndBlanksTheLine) {
   const std::uint64_t size = 4 << 20;
-  server_.Script("/big.bin", HttpReply::Generated(size));
+  HttpReply whole = HttpReply::Generated(size);
+  whole.ranges = true;
+  HttpReply cut = whole;
+  cut.cutAfter = 1 << 20;
+  server_.Script("/big.bin", {cut, whole});
   testing_support::StdoutCapture capture;
   bool ok = false;
   {
     MyProgressCallback progress(Verbose);
-    ok = DownloadUrl(&progress, server_.Url("/big.bin"), Destination());
+    ok = DownloadUrl(&progress, server_.Url("/big.bin"), Destination(), ShortTimeouts());
   }
-  const std::string out = capture.Finish();
+  std::string out = capture.Finish();
   ASSERT_TRUE(ok);
 
   const std::string blanking = std::string(79, ' ') + "\r";
+  const std::string resumption = blanking + "Connection lost after 1024 KB; resuming...\n";
+  const std::size_t at = out.find(resumption);
+  ASSERT_NE(at, std::string::npos) << out;
+  out.erase(at, resumption.size());
   ASSERT_GE(out.size(), blanking.size());
   EXPECT_EQ(out.substr(out.size() - blanking.size()), blanking);
   std::vector<unsigned> percents;
@@ -643,7 +749,6 @@ class FtpDownloadTest : public testing::Test {
   }
 
   static constexpr std::uint64_t kSize = 200001;
-  static std::uint64_t AnnouncedTotal() { return Expected("FTP file size is the total") != 0 ? kSize : 0; }
   ScratchFolder served_{"ftp-root"};
   ScratchFolder folder_{"download-ftp"};
   RecordingProgress progress_;
@@ -654,7 +759,7 @@ TEST_F(FtpDownloadTest, FileSizeIsTheTotal) {
   const Outcome outcome = Download(&progress_, server.Url("/pub/pattern.bin"), folder_ / "out.bin");
   ASSERT_TRUE(outcome.ok) << ErrorCodeText(outcome.code);
   EXPECT_EQ(ReadWholeFile(folder_ / "out.bin"), PatternBytes(0, kSize));
-  ExpectBlocks(progress_, AnnouncedTotal(), kSize);
+  ExpectBlocks(progress_, kSize, kSize);
 }
 
 TEST_F(FtpDownloadTest, EmptyFileGivesEmptyFileWithoutProgress) {
@@ -690,6 +795,14 @@ TEST_F(FtpDownloadTest, RefusedLoginIsReported) {
   EXPECT_EQ(ReadWholeFile(folder_ / "out.bin"), PatternBytes(0, kSize));
 }
 
+TEST_F(FtpDownloadTest, CutFileGoesOnWhereItEnds) {
+  LocalFtpServer server(LocalFtpServer::Options{served_.path(), {}, {}, 100000});
+  const Outcome outcome = Download(&progress_, server.Url("/pub/pattern.bin"), folder_ / "out.bin", ShortTimeouts());
+  ASSERT_TRUE(outcome.ok) << ErrorCodeText(outcome.code);
+  EXPECT_EQ(ReadWholeFile(folder_ / "out.bin"), PatternBytes(0, kSize));
+  ExpectBlocks(progress_, kSize, kSize);
+}
+
 TEST_F(FtpDownloadTest, HttpRedirectToFtpIsFollowed) {
   LocalFtpServer ftp(served_.path());
   LocalHttpServer http;
@@ -697,7 +810,7 @@ TEST_F(FtpDownloadTest, HttpRedirectToFtpIsFollowed) {
   const Outcome outcome = Download(&progress_, http.Url("/dist.bin"), folder_ / "out.bin");
   ASSERT_TRUE(outcome.ok) << ErrorCodeText(outcome.code);
   EXPECT_EQ(ReadWholeFile(folder_ / "out.bin"), PatternBytes(0, kSize));
-  ExpectBlocks(progress_, AnnouncedTotal(), kSize);
+  ExpectBlocks(progress_, kSize, kSize);
 }
 
 }  // namespace

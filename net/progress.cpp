@@ -22,3 +22,11 @@ void MyProgressCallback::OnProgress(std::uint64_t total, std::uint64_t done) {
   }
   platform::FlushOut();
 }
+
+void MyProgressCallback::OnResume(std::uint64_t done) {
+  if (verbosity_ != Verbose) return;
+  // Over the progress line, which may be the longer one, and kept.
+  platform::PrintOut("%79s\rConnection lost after %llu KB; resuming...\n", "",
+                     static_cast<unsigned long long>(done >> 10));
+  platform::FlushOut();
+}

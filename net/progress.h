@@ -7,7 +7,8 @@
 
 /// The console's progress line for one long operation. Draws only at Verbose:
 /// one self-overwriting line ending in a carriage return, blanked when the
-/// object goes away so that the next message starts on a clean line.
+/// object goes away so that the next message starts on a clean line. A
+/// resumption gets a line of its own.
 class MyProgressCallback final : public IFileProgressCallback {
  public:
   explicit MyProgressCallback(Verbosity verbosity);
@@ -16,6 +17,7 @@ class MyProgressCallback final : public IFileProgressCallback {
   MyProgressCallback& operator=(const MyProgressCallback&) = delete;
 
   void OnProgress(std::uint64_t total, std::uint64_t done) override;
+  void OnResume(std::uint64_t done) override;
 
  private:
   const std::int32_t verbosity_;

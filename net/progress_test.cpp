@@ -82,6 +82,7 @@ TEST(MyProgressCallbackTest, QuietAndNormalPrintNothingAtAll) {
     {
       MyProgressCallback progress(verbosity);
       progress.OnProgress(0, 1 << 20);
+      progress.OnResume(1 << 20);
       progress.OnProgress(1 << 20, 1 << 20);
     }
     const std::string out = capture.Finish();

@@ -8,18 +8,38 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "net/download.h"
 
 /// The size of the blocks in which a download is written and reported.
 inline constexpr std::size_t kDownloadBlockSize = 65536;
 
-/// What the server answered to one request.
+/// One request: the whole resource, or the rest of it from an offset.
+struct TransferRequest {
+  std::string url;
+  /// The first byte wanted; 0: the whole resource. HTTP asks with
+  /// "Range: bytes=<from>-", FTP restarts the file there (REST).
+  std::uint64_t from = 0;
+  /// HTTP, with `from`: the If-Range value; empty: none is sent.
+  std::string ifRange;
+};
+
+/// What the server answered to one request. Header values are as sent, without
+/// the blanks around them; a header that was not sent is empty.
 struct TransferAnswer {
   bool http = false;        ///< HTTP or HTTPS; false for FTP
   long status = 0;          ///< the HTTP status; 0 for FTP
   std::string location;     ///< Location of an HTTP answer, resolved against the URL; empty when none
-  std::uint64_t length = 0; ///< Content-Length or FTP file size; 0 when not announced
+  std::uint64_t length = 0; ///< Content-Length or FTP file size (of what is sent); 0 when not announced
+  /// Every Content-Length header of an HTTP answer, in the order sent.
+  std::vector<std::string> contentLengths;
+  std::string etag;
+  std::string lastModified;
+  std::string contentRange;
+  /// FTP: the offset the server restarted the file at; 0 when it sends the
+  /// whole file.
+  std::uint64_t restartedAt = 0;
 };
 
 /// Receives one transfer as it happens. Every operation answers false to stop
@@ -45,4 +65,4 @@ class ITransferSink {
 /// when the body was received to its end, otherwise the reason as a
 /// WinINet-family code (net/error_text.h) or a system error code. When the sink
 /// stopped the transfer the code says nothing.
-std::uint32_t TransferUrl(const std::string& url, const DownloadSettings& settings, ITransferSink& sink);
+std::uint32_t TransferUrl(const TransferRequest& request, const DownloadSettings& settings, ITransferSink& sink);

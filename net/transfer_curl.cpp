@@ -30,6 +30,10 @@ struct UrlCleanup {
   void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
 
+struct ListCleanup {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
 /// The WinINet-style code for a failure of the transfer library.
 std::uint32_t TransferErrorCode(CURLcode code) {
   switch (code) {
@@ -116,7 +120,7 @@ class CurlTransfer {
  public:
   CurlTransfer(CURL* easy, ITransferSink& sink) : easy_(easy), sink_(sink) {}
 
-  CURLcode Configure(const std::string& url, const DownloadSettings& settings);
+  CURLcode Configure(const TransferRequest& request, const DownloadSettings& settings);
   std::uint32_t Run();
 
  private:
@@ -127,21 +131,24 @@ class CurlTransfer {
 
   bool IsHttp() const;
   TransferAnswer Answer() const;
+  std::string Header(const char* name) const;
   std::string Resolved(const char* location) const;
   bool Announce();
 
   CURL* easy_;
   ITransferSink& sink_;
+  std::uint64_t from_ = 0;
+  std::unique_ptr<curl_slist, ListCleanup> headers_;
   bool answered_ = false;
   bool active_ = false;
 };
 
-CURLcode CurlTransfer::Configure(const std::string& url, const DownloadSettings& settings) {
+CURLcode CurlTransfer::Configure(const TransferRequest& request, const DownloadSettings& settings) {
   CURLcode result = CURLE_OK;
   auto set = [&](CURLoption option, auto value) {
     if (result == CURLE_OK) result = curl_easy_setopt(easy_, option, value);
   };
-  set(CURLOPT_URL, url.c_str());
+  set(CURLOPT_URL, request.url.c_str());
   set(CURLOPT_PROTOCOLS_STR, "http,https,ftp");
   set(CURLOPT_FOLLOWLOCATION, 0L);
   // Passive FTP is the library's default. Asking for the whole path at once,
@@ -165,11 +172,30 @@ CURLcode CurlTransfer::Configure(const std::string& url, const DownloadSettings&
   set(CURLOPT_NOPROGRESS, 0L);
   set(CURLOPT_XFERINFOFUNCTION, &CurlTransfer::OnTick);
   set(CURLOPT_XFERINFODATA, this);
+  if (request.from > 0) {
+    // A range, which for FTP the library asks for with REST. Unlike a resume
+    // offset it leaves any answer to download.cpp, which judges it.
+    from_ = request.from;
+    const std::string range = std::to_string(request.from) + "-";
+    set(CURLOPT_RANGE, range.c_str());
+    if (!request.ifRange.empty()) {
+      headers_.reset(curl_slist_append(nullptr, ("If-Range: " + request.ifRange).c_str()));
+      if (!headers_) return CURLE_OUT_OF_MEMORY;
+      set(CURLOPT_HTTPHEADER, headers_.get());
+    }
+  }
   return result;
 }
 
 std::uint32_t CurlTransfer::Run() {
-  const CURLcode result = curl_easy_perform(easy_);
+  CURLcode result = curl_easy_perform(easy_);
+  if (!answered_ && from_ > 0 && (result == CURLE_FTP_COULDNT_USE_REST || result == CURLE_BAD_DOWNLOAD_RESUME)) {
+    // The FTP server cannot restart the file there: the whole file then, which
+    // the sink takes as starting over.
+    from_ = 0;
+    result = curl_easy_setopt(easy_, CURLOPT_RANGE, nullptr);
+    if (result == CURLE_OK) result = curl_easy_perform(easy_);
+  }
   if (result == CURLE_OK) {
     // The connection closed inside the header block: whatever the status line
     // said, no answer arrived.
@@ -205,12 +231,37 @@ TransferAnswer CurlTransfer::Answer() const {
   }
   if (answer.http) {
     curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &answer.status);
-    curl_header* location = nullptr;
-    if (curl_easy_header(easy_, "Location", 0, CURLH_HEADER, -1, &location) == CURLHE_OK) {
-      answer.location = Resolved(location->value);
+    const std::string location = Header("Location");
+    if (!location.empty()) answer.location = Resolved(location.c_str());
+    // Every one: the library takes the last, or reads to the close where the
+    // value is past its range, and download.cpp refuses both.
+    curl_header* length = nullptr;
+    if (curl_easy_header(easy_, "Content-Length", 0, CURLH_HEADER, -1, &length) == CURLHE_OK) {
+      const std::size_t amount = length->amount;
+      for (std::size_t i = 0;
+           i < amount && curl_easy_header(easy_, "Content-Length", i, CURLH_HEADER, -1, &length) == CURLHE_OK; ++i) {
+        answer.contentLengths.emplace_back(length->value);
+      }
     }
+    answer.etag = Header("ETag");
+    answer.lastModified = Header("Last-Modified");
+    answer.contentRange = Header("Content-Range");
+  } else {
+    // The library has failed the transfer by now where the server refused
+    // the restart.
+    answer.restartedAt = from_;
   }
   return answer;
+}
+
+/// The last value of a header of the final answer; empty when it has none.
+std::string CurlTransfer::Header(const char* name) const {
+  curl_header* header = nullptr;
+  if (curl_easy_header(easy_, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK) return {};
+  if (header->amount > 1 && curl_easy_header(easy_, name, header->amount - 1, CURLH_HEADER, -1, &header) != CURLHE_OK) {
+    return {};
+  }
+  return header->value;
 }
 
 // The library resolves a Location only once the transfer has ended, but the
@@ -275,11 +326,11 @@ int CurlTransfer::OnConnected(void* self, char*, char*, int, int) {
 
 }  // namespace
 
-std::uint32_t TransferUrl(const std::string& url, const DownloadSettings& settings, ITransferSink& sink) {
+std::uint32_t TransferUrl(const TransferRequest& request, const DownloadSettings& settings, ITransferSink& sink) {
   if (!InitTransferLibrary()) return ERROR_INTERNET_INTERNAL_ERROR;
   EasyHandle easy(curl_easy_init());
   if (!easy) return ERROR_INTERNET_INTERNAL_ERROR;
   CurlTransfer transfer(easy.get(), sink);
-  if (CURLcode result = transfer.Configure(url, settings); result != CURLE_OK) return TransferErrorCode(result);
+  if (CURLcode result = transfer.Configure(request, settings); result != CURLE_OK) return TransferErrorCode(result);
   return transfer.Run();
 }

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/error_text.h"
 #include "platform/windows_api.h"
@@ -39,40 +40,113 @@ bool SetTimeouts(HINTERNET handle, const DownloadSettings& settings) {
          SetTimeout(handle, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, settings.stallTimeout);
 }
 
-/// Sends the GET request of an http or https URL. InternetOpenUrl would do the
-/// same, but the request it makes keeps no receive time-out of ours (under
-/// wine at least), so a server that goes silent would hold it for ever; a
-/// request of our own takes them. Null with the last error set on failure;
-/// false in `tried` when the URL is not for this path (then nothing was done).
-HINTERNET SendHttpRequest(HINTERNET root, const std::wstring& url, DWORD flags, const DownloadSettings& settings,
-                          InternetHandle& connection, bool& tried) {
+/// The parts of a URL that WinINet can crack.
+struct UrlParts {
+  INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
+  INTERNET_PORT port = 0;
+  std::wstring host;
+  std::wstring user;
+  std::wstring password;
+  std::wstring path;   ///< as in the URL, %XX escapes and all
+  std::wstring extra;  ///< query and fragment
+};
+
+bool CrackUrl(const std::wstring& url, UrlParts& out) {
   URL_COMPONENTSW parts{};
   parts.dwStructSize = sizeof parts;
   parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUserNameLength = parts.dwPasswordLength =
       parts.dwUrlPathLength = parts.dwExtraInfoLength = 1;
-  tried = InternetCrackUrlW(url.c_str(), 0, 0, &parts) &&
-          (parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS);
-  if (!tried) return nullptr;
+  if (!InternetCrackUrlW(url.c_str(), 0, 0, &parts)) return false;
   auto part = [](const wchar_t* text, DWORD length) { return std::wstring(text != nullptr ? text : L"", length); };
-  const std::wstring host = part(parts.lpszHostName, parts.dwHostNameLength);
-  const std::wstring user = part(parts.lpszUserName, parts.dwUserNameLength);
-  const std::wstring password = part(parts.lpszPassword, parts.dwPasswordLength);
-  std::wstring target =
-      part(parts.lpszUrlPath, parts.dwUrlPathLength) + part(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  out.scheme = parts.nScheme;
+  out.port = parts.nPort;
+  out.host = part(parts.lpszHostName, parts.dwHostNameLength);
+  out.user = part(parts.lpszUserName, parts.dwUserNameLength);
+  out.password = part(parts.lpszPassword, parts.dwPasswordLength);
+  out.path = part(parts.lpszUrlPath, parts.dwUrlPathLength);
+  out.extra = part(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  return true;
+}
+
+HINTERNET Connect(HINTERNET root, const UrlParts& url, DWORD service, DWORD flags) {
+  return InternetConnectW(root, url.host.c_str(), url.port, url.user.empty() ? nullptr : url.user.c_str(),
+                          url.password.empty() ? nullptr : url.password.c_str(), service, flags, 0);
+}
+
+/// Null after closing `handle`, with the last error of the call that failed.
+HINTERNET Failed(InternetHandle& handle) {
+  const DWORD error = GetLastError();
+  handle.reset();
+  SetLastError(error);
+  return nullptr;
+}
+
+/// Sends the GET request of an http or https URL, with `headers` ("Name:
+/// value" lines, each ending in CRLF). InternetOpenUrl would do the same, but
+/// the request it makes keeps no receive time-out of ours (under wine at
+/// least), so a server that goes silent would hold it for ever; a request of
+/// our own takes them. Null with the last error set on failure.
+HINTERNET SendHttpRequest(HINTERNET root, const UrlParts& url, DWORD flags, const std::wstring& headers,
+                          const DownloadSettings& settings, InternetHandle& connection) {
+  std::wstring target = url.path + url.extra;
   if (target.empty()) target = L"/";
-  connection.reset(InternetConnectW(root, host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
-                                    password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
+  connection.reset(Connect(root, url, INTERNET_SERVICE_HTTP, 0));
   if (!connection) return nullptr;
-  if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
+  if (url.scheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
   InternetHandle request(
       HttpOpenRequestW(connection.get(), L"GET", target.c_str(), nullptr, nullptr, nullptr, flags, 0));
-  if (!request || !SetTimeouts(request.get(), settings) || !HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
-    const DWORD error = GetLastError();
-    request.reset();
-    SetLastError(error);
-    return nullptr;
+  if (!request || !SetTimeouts(request.get(), settings) ||
+      !HttpSendRequestW(request.get(), headers.empty() ? nullptr : headers.c_str(),
+                        static_cast<DWORD>(headers.size()), nullptr, 0)) {
+    return Failed(request);
   }
   return request.release();
+}
+
+/// The text of the server's last reply on an FTP connection.
+std::wstring LastFtpReply() {
+  // Wine tells no length for a missing buffer: a buffer first, then a larger
+  // one if that is too small.
+  DWORD error = 0;
+  std::wstring reply(256, L'\0');
+  for (;;) {
+    DWORD length = static_cast<DWORD>(reply.size());
+    if (InternetGetLastResponseInfoW(&error, reply.data(), &length)) {
+      reply.resize(std::min<std::size_t>(length, reply.size()));
+      return reply;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || length < reply.size()) return {};
+    reply.assign(length + 1, L'\0');
+  }
+}
+
+/// Sends one FTP command that opens no data connection; false when the server
+/// refuses it.
+bool FtpSend(HINTERNET connection, const std::wstring& command) {
+  return FtpCommandW(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr) != FALSE;
+}
+
+/// Opens the file of an ftp URL for reading, from `from` on when the server
+/// restarts it there (REST), and fills in its size and the restart offset.
+/// The size comes from the server's SIZE reply: FtpGetFileSize answers 0 for
+/// every file under wine, and a transfer cut off part-way ends there like a
+/// whole one. Null with the last error set on failure.
+HINTERNET OpenFtpFile(HINTERNET root, const UrlParts& url, DWORD flags, std::uint64_t from,
+                      InternetHandle& connection, TransferAnswer& answer) {
+  connection.reset(Connect(root, url, INTERNET_SERVICE_FTP, flags & INTERNET_FLAG_PASSIVE));
+  if (!connection) return nullptr;
+  // SIZE counts bytes only in binary mode.
+  std::uint64_t size = 0;
+  if (FtpSend(connection.get(), L"TYPE I") && FtpSend(connection.get(), L"SIZE " + url.path)) {
+    const std::wstring reply = LastFtpReply();
+    wchar_t* end = nullptr;
+    if (reply.rfind(L"213 ", 0) == 0) size = std::wcstoull(reply.c_str() + 4, &end, 10);
+  }
+  if (from > 0 && FtpSend(connection.get(), L"REST " + std::to_wstring(from))) answer.restartedAt = from;
+  InternetHandle file(FtpOpenFileW(connection.get(), url.path.c_str(), GENERIC_READ, FTP_TRANSFER_TYPE_BINARY | flags, 0));
+  if (!file) return Failed(file);
+  answer.length = size > answer.restartedAt ? size - answer.restartedAt : 0;
+  return file.release();
 }
 
 /// A header as text; false when the answer has none.
@@ -113,8 +187,33 @@ bool IsStatusLineAlone(HINTERNET request) {
   return headers.find(L':', headers.find(L"\r\n")) == std::wstring::npos;
 }
 
-/// Status, length and Location of an HTTP answer; false when the status cannot
-/// be read.
+/// Every value of the header `name` in a raw header block, in the order sent:
+/// HttpQueryInfo gives one of them only.
+std::vector<std::string> HeaderValues(const std::wstring& headers, const std::wstring& name) {
+  std::vector<std::string> values;
+  for (std::size_t line = headers.find(L"\r\n"); line != std::wstring::npos && line + 2 < headers.size();) {
+    line += 2;
+    const std::size_t end = headers.find(L"\r\n", line);
+    const std::wstring text = headers.substr(line, end == std::wstring::npos ? std::wstring::npos : end - line);
+    const std::size_t colon = text.find(L':');
+    if (colon == name.size() && _wcsnicmp(text.c_str(), name.c_str(), name.size()) == 0) {
+      const std::size_t first = text.find_first_not_of(L" \t", colon + 1);
+      const std::size_t last = text.find_last_not_of(L" \t");
+      values.push_back(first == std::wstring::npos ? std::string()
+                                                   : platform::UTF16ToUTF8(text.substr(first, last - first + 1)));
+    }
+    line = end;
+  }
+  return values;
+}
+
+/// The last value of the header `name`; empty when none was sent.
+std::string LastHeaderValue(const std::wstring& headers, const std::wstring& name) {
+  const std::vector<std::string> values = HeaderValues(headers, name);
+  return values.empty() ? std::string() : values.back();
+}
+
+/// What an HTTP answer says; false when the status cannot be read.
 bool ReadHttpAnswer(HINTERNET request, const std::wstring& url, TransferAnswer& answer) {
   answer.http = true;
   DWORD status = 0;
@@ -131,6 +230,13 @@ bool ReadHttpAnswer(HINTERNET request, const std::wstring& url, TransferAnswer& 
     if (end != length.c_str() && *end == L'\0') answer.length = value;
   }
   answer.location = ResolvedLocation(request, url);
+  std::wstring headers;
+  if (QueryHeader(request, HTTP_QUERY_RAW_HEADERS_CRLF, headers)) {
+    answer.contentLengths = HeaderValues(headers, L"Content-Length");
+    answer.etag = LastHeaderValue(headers, L"ETag");
+    answer.lastModified = LastHeaderValue(headers, L"Last-Modified");
+    answer.contentRange = LastHeaderValue(headers, L"Content-Range");
+  }
   return true;
 }
 
@@ -143,7 +249,7 @@ std::uint32_t Failure(ITransferSink& sink) {
 
 }  // namespace
 
-std::uint32_t TransferUrl(const std::string& url, const DownloadSettings& settings, ITransferSink& sink) {
+std::uint32_t TransferUrl(const TransferRequest& transfer, const DownloadSettings& settings, ITransferSink& sink) {
   InternetHandle root(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!root) return GetLastError();
   if (!SetTimeouts(root.get(), settings)) return GetLastError();
@@ -151,30 +257,33 @@ std::uint32_t TransferUrl(const std::string& url, const DownloadSettings& settin
   // answer is neither used nor kept.
   constexpr DWORD kFlags =
       INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
-  const std::wstring wideUrl = platform::UTF8ToUTF16(url);
+  const std::wstring wideUrl = platform::UTF8ToUTF16(transfer.url);
+  UrlParts url;
+  const bool cracked = CrackUrl(wideUrl, url);
+  const bool http = cracked && (url.scheme == INTERNET_SCHEME_HTTP || url.scheme == INTERNET_SCHEME_HTTPS);
+  const bool ftp = cracked && url.scheme == INTERNET_SCHEME_FTP;
+  TransferAnswer answer;
   InternetHandle connection;
-  bool http = false;
-  InternetHandle request(SendHttpRequest(root.get(), wideUrl, kFlags, settings, connection, http));
-  // FTP, and URLs that do not even crack, whose fault WinINet then names.
-  if (!http) request.reset(InternetOpenUrlW(root.get(), wideUrl.c_str(), nullptr, 0, kFlags, 0));
+  InternetHandle request;
+  if (http) {
+    std::wstring headers;
+    if (transfer.from > 0) {
+      headers = L"Range: bytes=" + std::to_wstring(transfer.from) + L"-\r\n";
+      if (!transfer.ifRange.empty()) headers += L"If-Range: " + platform::UTF8ToUTF16(transfer.ifRange) + L"\r\n";
+    }
+    request.reset(SendHttpRequest(root.get(), url, kFlags, headers, settings, connection));
+  } else if (ftp) {
+    request.reset(OpenFtpFile(root.get(), url, kFlags, transfer.from, connection, answer));
+  } else {
+    // URLs that do not even crack, whose fault WinINet then names.
+    request.reset(InternetOpenUrlW(root.get(), wideUrl.c_str(), nullptr, 0, kFlags, 0));
+  }
   if (!request) return Failure(sink);
   if (!sink.OnTick(true)) return kStoppedBySink;
 
-  TransferAnswer answer;
-  DWORD type = 0;
-  DWORD size = sizeof type;
-  if (InternetQueryOptionW(request.get(), INTERNET_OPTION_HANDLE_TYPE, &type, &size)) {
-    if (type == INTERNET_HANDLE_TYPE_HTTP_REQUEST) {
-      if (!ReadHttpAnswer(request.get(), wideUrl, answer)) return ERROR_INTERNET_CANNOT_CONNECT;
-      if (IsStatusLineAlone(request.get())) return ERROR_INTERNET_CONNECTION_ABORTED;
-    } else if (type == INTERNET_HANDLE_TYPE_FTP_FILE || type == INTERNET_HANDLE_TYPE_FTP_FILE_HTML) {
-      DWORD high = 0;
-      SetLastError(NO_ERROR);
-      const DWORD low = FtpGetFileSize(request.get(), &high);
-      if (low != INVALID_FILE_SIZE || GetLastError() == NO_ERROR) {
-        answer.length = (static_cast<std::uint64_t>(high) << 32) | low;
-      }
-    }
+  if (http) {
+    if (!ReadHttpAnswer(request.get(), wideUrl, answer)) return ERROR_INTERNET_CANNOT_CONNECT;
+    if (IsStatusLineAlone(request.get())) return ERROR_INTERNET_CONNECTION_ABORTED;
   }
   if (!sink.OnAnswer(answer)) return kStoppedBySink;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 /// Interrupt and termination requests (Ctrl+C, a closed terminal, a polite
 /// kill, a closed output pipe). The handler only records the request; the long operations look at it
 /// between blocks and give up, and the program's entry cleans up and then ends
@@ -20,6 +22,10 @@ void RequestStopForClosedOutput();
 
 /// True once a request has been recorded. Safe to call from any thread.
 bool InterruptRequested();
+
+/// Waits for `duration`, or less when a request comes meanwhile. False when a
+/// request ended the wait or was there before it.
+bool WaitUnlessInterrupted(std::chrono::milliseconds duration);
 
 /// Ends the process as the recorded request would have ended it without a
 /// handler. Only to be called once InterruptRequested() is true.

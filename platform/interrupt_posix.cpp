@@ -1,7 +1,10 @@
 #include "platform/interrupt.h"
 
-#include <csignal>
+#include <time.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
 
 namespace platform {
 namespace {
@@ -36,6 +39,22 @@ void CatchInterrupts() {
 void RequestStopForClosedOutput() { RecordRequest(SIGPIPE); }
 
 bool InterruptRequested() { return requestedSignal != 0; }
+
+bool WaitUnlessInterrupted(std::chrono::milliseconds duration) {
+  // A signal cuts the sleep short (nanosleep is never restarted); one that
+  // comes between the look and the sleep waits at most one slice.
+  constexpr std::chrono::milliseconds kSlice{100};
+  const auto end = std::chrono::steady_clock::now() + duration;
+  while (!InterruptRequested()) {
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return true;
+    const auto nap = std::min<std::chrono::nanoseconds>(left, kSlice);
+    struct timespec time {};
+    time.tv_nsec = static_cast<long>(nap.count());
+    nanosleep(&time, nullptr);
+  }
+  return false;
+}
 
 void EndByInterrupt() {
   const int signal = requestedSignal != 0 ? requestedSignal : SIGTERM;

@@ -1,5 +1,6 @@
 #include "platform/interrupt.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "platform/windows_api.h"
@@ -42,6 +43,19 @@ void RequestStopForClosedOutput() {
 }
 
 bool InterruptRequested() { return requestedEvent.load() != 0; }
+
+bool WaitUnlessInterrupted(std::chrono::milliseconds duration) {
+  // The request comes on a thread of the system's; looking every few
+  // milliseconds is as good as at once.
+  constexpr std::chrono::milliseconds kSlice{20};
+  const auto end = std::chrono::steady_clock::now() + duration;
+  while (!InterruptRequested()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return true;
+    Sleep(static_cast<DWORD>(std::min(left, kSlice).count()));
+  }
+  return false;
+}
 
 void EndByInterrupt() {
   // Windows has no signal for a closed pipe: a program that cannot write its

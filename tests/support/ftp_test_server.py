@@ -2,7 +2,8 @@
 """FTP server for tests, on 127.0.0.1 only, passive mode, read-only.
 
 Serves one folder to anonymous users, or, with --user NAME:PASSWORD, to that
-one account only. Prints "ready <port>" once it listens and ends on SIGTERM, or
+one account only. With --cut-after N the first file sent has its data
+connection closed once N bytes or a little more have gone, with "426". Prints "ready <port>" once it listens and ends on SIGTERM, or
 reports and ends as test_server_control.py describes.
 """
 
@@ -11,7 +12,7 @@ import logging
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 import test_server_control
@@ -22,6 +23,7 @@ def main():
     parser.add_argument("--root", required=True)
     parser.add_argument("--user", default="")
     parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--cut-after", type=int, default=0)
     test_server_control.add_arguments(parser)
     args = parser.parse_args()
 
@@ -33,8 +35,22 @@ def main():
     else:
         authorizer.add_anonymous(args.root, perm="elr")
 
+    class CuttingDTPHandler(DTPHandler):
+        cuts_left = 1 if args.cut_after else 0
+
+        def use_sendfile(self):
+            return False  # send() sees every byte
+
+        def send(self, data):
+            sent = super().send(data)
+            if CuttingDTPHandler.cuts_left and self.tot_bytes_sent >= args.cut_after:
+                CuttingDTPHandler.cuts_left -= 1
+                self._resp = ("426 Connection closed; transfer aborted.", logging.debug)
+                self.close()
+            return sent
+
     class Handler(FTPHandler):
-        pass
+        dtp_handler = CuttingDTPHandler
 
     Handler.authorizer = authorizer
     Handler.auth_failed_timeout = 0.1  # a refused login answers at once

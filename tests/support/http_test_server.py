@@ -3,8 +3,9 @@
 
 Serves the files of one folder and, for paths named in a routes file, scripted
 answers: any status, redirects, missing or false Content-Length, chunked
-bodies, bodies cut off or stalled part-way, generated bodies of any size and
-raw bytes instead of an HTTP answer. The routes file is read again for every
+bodies, bodies cut off, stalled or trickling
+part-way, ranges, generated bodies of any size and raw bytes instead of an
+HTTP answer. The routes file is read again for every
 request, so a test can change the script while the server runs.
 
 Routes file (JSON): {"/path": {"generation": N, "replies": [reply, ...]}}.
@@ -19,10 +20,18 @@ generation starts the turn again. Reply keys, all optional:
   content_length  int: announce this instead of the real size
   stall_after     int: send this many body bytes, then hold the connection
   stall_headers   true: send nothing at all and hold the connection
+  cut_after       int: send this many body bytes, then close the connection
+  trickle         seconds: send the body one byte at a time, this far apart
+  ranges          true: answer "Range: bytes=N-" with a 206 for the rest from
+                  N (416 past the end), unless an If-Range names neither the
+                  ETag nor the Last-Modified of "headers"
+  range_first     int: answer 206 with the rest from this byte, whatever was
+                  asked
   raw             text sent verbatim instead of an HTTP answer, then close
   headers         {"Name": "value"}
 
-Each request is appended to the log file as "METHOD target" lines.
+Each request is appended to the log file as a "METHOD target" line, followed
+by " (Range)" when it asked for a range.
 Prints "ready <port>" once it listens and ends on SIGTERM, or reports and ends
 as test_server_control.py describes.
 """
@@ -31,6 +40,7 @@ import argparse
 import http.server
 import json
 import os
+import re
 import socketserver
 import ssl
 import sys
@@ -59,10 +69,13 @@ class Body:
         self._reader = reader
         self.handle = handle  # an open file when the body is one, for sendfile
 
-    def pieces(self, limit):
-        sent = 0
-        while sent < limit:
-            piece = self._reader(sent, min(limit - sent, 65536))
+    def pieces(self, start, end, size=65536):
+        """The bytes [start, end) in pieces of at most `size`."""
+        if self.handle is not None:
+            self.handle.seek(start)
+        sent = start
+        while sent < end:
+            piece = self._reader(sent, min(end - sent, size))
             if not piece:
                 return
             sent += len(piece)
@@ -130,7 +143,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def answer(self, send_body):
         state = self.server.state
-        state.log(f"{self.command} {self.path}")
+        state.log(f"{self.command} {self.path}" + (" (Range)" if "Range" in self.headers else ""))
         reply = state.scripted_reply(self.path)
         if reply is None:
             path = state.local_file(self.path)
@@ -176,41 +189,80 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if body.handle is not None:
                 body.handle.close()
 
+    def range_first(self, reply):
+        """The first byte of the range to answer with a 206; None for the
+        whole body."""
+        if "range_first" in reply:
+            return int(reply["range_first"])
+        match = re.fullmatch(r"bytes=(\d+)-", self.headers.get("Range", "").strip())
+        if not reply.get("ranges") or not match:
+            return None
+        if_range = self.headers.get("If-Range")
+        validators = [value for name, value in reply.get("headers", {}).items()
+                      if name.lower() in ("etag", "last-modified")]
+        if if_range is not None and if_range not in validators:
+            return None
+        return int(match.group(1))
+
     def send_answer(self, reply, body, send_body):
         framing = reply.get("framing", "length")
-        self.send_response(int(reply.get("status", 200)))
+        status = int(reply.get("status", 200))
+        start, end = 0, body.size
+        first = self.range_first(reply)
+        if first is not None and first >= body.size:
+            self.send_response(416)
+            self.send_header("Content-Range", f"bytes */{body.size}")
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        if first is not None:
+            status, start = 206, first
+        self.send_response(status)
         if "location" in reply:
             self.send_header("Location", reply["location"])
         for name, value in reply.get("headers", {}).items():
             self.send_header(name, value)
+        if first is not None:
+            self.send_header("Content-Range", f"bytes {start}-{end - 1}/{body.size}")
         if framing == "length":
-            self.send_header("Content-Length", str(reply.get("content_length", body.size)))
+            self.send_header("Content-Length", str(reply.get("content_length", end - start)))
         elif framing == "chunked":
             self.send_header("Transfer-Encoding", "chunked")
-        if framing == "none" or "content_length" in reply or "stall_after" in reply:
+        shaped = [key for key in ("content_length", "stall_after", "cut_after", "trickle")
+                  if key in reply]
+        if framing == "none" or shaped:
             self.send_header("Connection", "close")
             self.close_connection = True
         self.end_headers()
         if not send_body:
             return
-        plain = framing == "length" and "content_length" not in reply
-        if body.handle is not None and plain and "stall_after" not in reply:
+        if body.handle is not None and framing == "length" and not shaped and start == 0:
             self.wfile.flush()
             self.connection.sendfile(body.handle)
             return
-        limit = body.size
+        for key in ("stall_after", "cut_after"):
+            if key in reply:
+                end = min(end, start + int(reply[key]))
+        try:
+            self.send_body(reply, body, start, end, framing)
+        except (BrokenPipeError, ConnectionResetError):
+            return  # the client has given up
         if "stall_after" in reply:
-            limit = min(limit, int(reply["stall_after"]))
-        for piece in body.pieces(limit):
+            self.hold()
+
+    def send_body(self, reply, body, start, end, framing):
+        trickle = float(reply.get("trickle", 0))
+        for piece in body.pieces(start, end, 1 if trickle else 65536):
             if framing == "chunked":
                 self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
             else:
                 self.wfile.write(piece)
-        if framing == "chunked" and "stall_after" not in reply:
+            if trickle:
+                self.wfile.flush()
+                time.sleep(trickle)
+        if framing == "chunked" and "stall_after" not in reply and "cut_after" not in reply:
             self.wfile.write(b"0\r\n\r\n")
         self.wfile.flush()
-        if "stall_after" in reply:
-            self.hold()
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):

@@ -58,6 +58,10 @@ std::string JsonReply(const HttpReply& reply) {
   if (reply.announcedLength >= 0) out << ", \"content_length\": " << reply.announcedLength;
   if (reply.stallAfter >= 0) out << ", \"stall_after\": " << reply.stallAfter;
   if (reply.stallBeforeHeaders) out << ", \"stall_headers\": true";
+  if (reply.cutAfter >= 0) out << ", \"cut_after\": " << reply.cutAfter;
+  if (reply.trickleSeconds > 0) out << ", \"trickle\": " << reply.trickleSeconds;
+  if (reply.ranges) out << ", \"ranges\": true";
+  if (reply.rangeFirst >= 0) out << ", \"range_first\": " << reply.rangeFirst;
   if (!reply.raw.empty()) out << ", \"raw\": " << JsonString(reply.raw);
   if (!reply.headers.empty()) {
     out << ", \"headers\": {";
@@ -197,6 +201,10 @@ std::vector<std::string> FtpArgs(const LocalFtpServer::Options& options) {
   if (!options.user.empty()) {
     args.push_back("--user");
     args.push_back(options.user + ":" + options.password);
+  }
+  if (options.cutAfter != 0) {
+    args.push_back("--cut-after");
+    args.push_back(std::to_string(options.cutAfter));
   }
   return args;
 }

@@ -72,6 +72,12 @@ struct HttpReply {
   std::int64_t announcedLength = -1;  ///< Content-Length to claim instead of the real size
   std::int64_t stallAfter = -1;   ///< send this many body bytes, then hold the connection silent
   bool stallBeforeHeaders = false;  ///< accept the request and never answer
+  std::int64_t cutAfter = -1;     ///< send this many body bytes, then close the connection
+  double trickleSeconds = 0;      ///< non-zero: send the body one byte at a time, this far apart
+  /// Answer "Range: bytes=N-" with a 206 for the rest from N (416 past the end),
+  /// unless an If-Range names neither the ETag nor the Last-Modified of `headers`.
+  bool ranges = false;
+  std::int64_t rangeFirst = -1;   ///< answer 206 with the rest from this byte, whatever was asked
   std::string raw;                ///< non-empty: send these bytes instead of an answer, then close
   std::map<std::string, std::string> headers;
 
@@ -128,7 +134,8 @@ class LocalHttpServer {
   void Script(const std::string& path, const std::vector<HttpReply>& replies);
   void Unscript(const std::string& path);
 
-  /// The requests received so far, as "METHOD target" in arrival order.
+  /// The requests received so far, as "METHOD target" in arrival order, with
+  /// " (Range)" after those that asked for a range.
   std::vector<std::string> Requests() const;
 
  private:
@@ -148,6 +155,9 @@ class LocalFtpServer {
     std::string folder;
     std::string user;      ///< empty: anonymous access
     std::string password;
+    /// Non-zero: the first file sent is cut off once this many bytes or a
+    /// little more have gone.
+    std::uint64_t cutAfter = 0;
   };
 
   explicit LocalFtpServer(const std::string& folder) : LocalFtpServer(Options{folder, {}, {}}) {}
