@@ -92,7 +92,7 @@ class RunBuildTest : public ::testing::Test {
 
   LocalHttpServer& Serve(const std::string& folder) {
     server_ = std::make_unique<LocalHttpServer>(folder);
-    settings_.downloadHost = "127.0.0.1:" + std::to_string(server_->port());
+    settings_.downloadBase = "http://127.0.0.1:" + std::to_string(server_->port());
     return *server_;
   }
 
@@ -487,7 +487,7 @@ TEST_F(RunBuildTest, EveryOtherFailureIsReportedOnceByTheStepThatFails) {
            std::to_string(MasteringWithoutBootImage().exitCode) + "\n",
        "Creating the ISO image: out.iso...\n"},
       {"no server listening", {},
-       [this] { settings_.downloadHost = "127.0.0.1:" + std::to_string(UnusedLocalPort()); },
+       [this] { settings_.downloadBase = "http://127.0.0.1:" + std::to_string(UnusedLocalPort()); },
        "Download failed: Unsuccessful download\n", "Downloading Linux distribution from Corvex...\n"},
   };
   ASSERT_NE(MasteringWithoutBootImage().exitCode, 0);
