@@ -1,79 +1,124 @@
 #!/usr/bin/env bash
-# Times DownloadUrl beside `curl -s -o` on one large file served from
-# 127.0.0.1, alternating the two, and prints the median wall time and peak
-# resident memory of each.
+# Times DownloadUrl beside `curl -s -o` on one large file served by Debian's
+# nginx on 127.0.0.1, over http and over https, alternating the two in one run,
+# and prints the median wall time and peak resident memory of each and the
+# median ratio ours/curl per scheme.
 #
 #   bench/download.sh [build folder] [size in MiB] [runs]
+#
+# For https the server's certificate is issued by a CA made here; both sides
+# trust it through libcurl's CA file, over which a bundle holding it is
+# bind-mounted in a private mount namespace of this script (run as root): the
+# machine's trust store is never changed.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+self=$(realpath "$0")
+cd "$(dirname "$self")/.."
 
 build=${1:-build}
-size_mib=${2:-200}
+size_mib=${2:-300}
 runs=${3:-5}
+
+if [ "${RSCDC_BENCH_NAMESPACE-}" != 1 ]; then
+  [ "$(id -u)" -eq 0 ] || { echo "bench/download.sh: runs as root (for its private mount namespace)" >&2; exit 1; }
+  exec env RSCDC_BENCH_NAMESPACE=1 unshare --mount --propagation private "$self" "$build" "$size_mib" "$runs"
+fi
 
 cmake --build "$build" --target download_bench >/dev/null
 driver="$build/net/download_bench"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/download-bench.XXXXXX")
-server_pid=""
+servers=()
 cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
+  for pid in "${servers[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-mkdir "$work/served"
+mkdir "$work/served" "$work/tls"
 head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/served/big.bin"
 expected=$(sha1sum <"$work/served/big.bin" | cut -d' ' -f1)
 
-/usr/bin/python3 tests/support/http_test_server.py --root "$work/served" >"$work/ready" &
-server_pid=$!
-for _ in $(seq 100); do
-  grep -q '^ready ' "$work/ready" 2>/dev/null && break
-  sleep 0.1
-done
-port=$(awk '/^ready /{print $2}' "$work/ready")
-[ -n "$port" ] || { echo "server did not start" >&2; exit 1; }
-url="http://127.0.0.1:$port/big.bin"
+# A CA, a certificate for 127.0.0.1 issued by it, and libcurl's bundle with the CA.
+tls=$work/tls
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=rscdc bench CA" -keyout "$tls/ca.key" \
+  -out "$tls/ca.crt" 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" -keyout "$tls/server.key" -out "$tls/server.csr" 2>/dev/null
+printf 'subjectAltName=IP:127.0.0.1\n' >"$tls/ext"
+openssl x509 -req -in "$tls/server.csr" -CA "$tls/ca.crt" -CAkey "$tls/ca.key" -CAcreateserial -days 2 \
+  -extfile "$tls/ext" -out "$tls/server.crt" 2>/dev/null
+bundle=$(curl-config --ca)
+cat "$bundle" "$tls/ca.crt" >"$tls/bundle.crt"
+mount --bind "$tls/bundle.crt" "$bundle"
 
-# One run of "ours" or "curl": prints "<seconds> <peak KiB>" and checks that
-# the file arrived intact.
+# start_nginx NAME [TLS ARGS...]: nginx serving the file; sets port_NAME.
+start_nginx() {
+  local name=$1 port
+  shift
+  mkdir "$work/state-$name"
+  /usr/bin/python3 -B tests/support/nginx_test_server.py --root "$work/served" --state "$work/state-$name" "$@" \
+    >"$work/ready-$name" &
+  servers+=($!)
+  for _ in $(seq 100); do
+    grep -q '^ready ' "$work/ready-$name" 2>/dev/null && break
+    sleep 0.1
+  done
+  port=$(awk '/^ready /{print $2}' "$work/ready-$name")
+  [ -n "$port" ] || { echo "nginx ($name) did not start" >&2; exit 1; }
+  printf -v "port_$name" '%s' "$port"
+}
+start_nginx http
+start_nginx https --tls-cert "$tls/server.crt" --tls-key "$tls/server.key"
+declare -A url=([http]="http://127.0.0.1:$port_http/big.bin" [https]="https://127.0.0.1:$port_https/big.bin")
+
+# One run of "ours" or "curl" over a scheme: prints "<seconds> <peak KiB>" and
+# checks that the file arrived intact.
 measure() {
   local out="$work/out.bin" command
   rm -f "$out"
   if [ "$1" = ours ]; then
-    command=("$driver" "$url" "$out")
+    command=("$driver" "${url[$2]}" "$out")
   else
-    command=(curl -s --noproxy '*' -o "$out" "$url")
+    command=(curl -s --noproxy '*' -o "$out" "${url[$2]}")
   fi
   /usr/bin/time -f '%e %M' -o "$work/time" "${command[@]}" >/dev/null 2>"$work/stderr" ||
     { cat "$work/stderr" >&2; exit 1; }
-  [ "$(sha1sum <"$out" | cut -d' ' -f1)" = "$expected" ] || { echo "corrupt download by $1" >&2; exit 1; }
+  [ "$(sha1sum <"$out" | cut -d' ' -f1)" = "$expected" ] || { echo "corrupt download by $1 over $2" >&2; exit 1; }
   cat "$work/time"
 }
 
 # The tool follows the system's proxy settings; the bench must not.
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
 
-ours=()
-theirs=()
-for _ in $(seq "$runs"); do
-  ours+=("$(measure ours)")
-  theirs+=("$(measure curl)")
+declare -A ours theirs ratios
+for round in $(seq "$runs"); do
+  for scheme in http https; do
+    # The first place swaps every round.
+    if [ $((round % 2)) = 1 ]; then
+      a=$(measure ours "$scheme"); b=$(measure curl "$scheme")
+    else
+      b=$(measure curl "$scheme"); a=$(measure ours "$scheme")
+    fi
+    ours[$scheme]+="$a"$'\n'
+    theirs[$scheme]+="$b"$'\n'
+    ratios[$scheme]+="$(awk -v a="${a%% *}" -v b="${b%% *}" 'BEGIN {print (b > 0) ? a / b : 0}')"$'\n'
+  done
 done
 
 source bench/stats.sh
 
 report() {
-  local name=$1; shift
+  local name=$1 runs_text=$2
   local secs mem
-  secs=$(printf '%s\n' "$@" | cut -d' ' -f1 | median)
-  mem=$(printf '%s\n' "$@" | cut -d' ' -f2 | median)
-  printf '%-14s median %6.2f s  %8.1f MiB/s  peak RSS %7.0f KiB   (runs: %s)\n' "$name" "$secs" \
+  secs=$(printf '%s' "$runs_text" | cut -d' ' -f1 | median)
+  mem=$(printf '%s' "$runs_text" | cut -d' ' -f2 | median)
+  printf '%-20s median %6.2f s  %8.1f MiB/s  peak RSS %7.0f KiB   (runs: %s)\n' "$name" "$secs" \
     "$(awk -v s="$secs" -v m="$size_mib" 'BEGIN {print (s > 0) ? m / s : 0}')" "$mem" \
-    "$(printf '%s ' "$@" | tr -s ' ')"
+    "$(printf '%s' "$runs_text" | tr '\n' ' ' | tr -s ' ')"
 }
 
-echo "download of $size_mib MiB from 127.0.0.1, $runs runs each, alternating"
-report "DownloadUrl" "${ours[@]}"
-report "curl -s -o" "${theirs[@]}"
+echo "download of $size_mib MiB from nginx on 127.0.0.1, $runs rounds, alternating"
+for scheme in http https; do
+  report "DownloadUrl $scheme" "${ours[$scheme]}"
+  report "curl -s -o $scheme" "${theirs[$scheme]}"
+  printf '%-20s median ratio ours/curl %.2f\n' "$scheme" "$(printf '%s' "${ratios[$scheme]}" | median)"
+done

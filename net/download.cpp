@@ -283,7 +283,8 @@ Download::Attempt Download::FetchOnce(const std::string& url, int attempt, std::
     const std::uint32_t result = TransferUrl(request, settings_, *this);
     if (stop_ != Stop::Redirect) return Finish(result, attempt, code);
     // A redirect that is not followed stays the final answer, which was not 200.
-    if (redirects == kMaxRedirects || !NamesItsScheme(redirect_) || !IsNetworkScheme(SchemeOf(redirect_))) {
+    if (redirects == kMaxRedirects || !NamesItsScheme(redirect_) || !IsNetworkScheme(SchemeOf(redirect_)) ||
+        (settings_.noDowngrade && SchemeOf(request.url) == "https" && SchemeOf(redirect_) != "https")) {
       code = ERROR_INTERNET_CANNOT_CONNECT;
       return Attempt::Refused;
     }

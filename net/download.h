@@ -22,6 +22,10 @@ struct DownloadSettings {
   /// the block that passes it is written; both with
   /// platform::kErrorFileTooLarge.
   std::uint64_t sizeLimit = 0;
+  /// A redirect from an https URL is followed to https only: one to http or
+  /// ftp is not followed, so that a redirect cannot take the download off
+  /// the checked connection.
+  bool noDowngrade = false;
 };
 
 /// Copies the resource behind `url` (http, https, ftp or file; redirects are

@@ -39,6 +39,16 @@ const char* InternetErrorText(std::uint32_t code) {
       return "The secure connection to the server failed";
     case ERROR_INTERNET_SEC_INVALID_CERT:
       return "The server's certificate is not valid or not trusted";
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+      return "The server's certificate has expired or is not yet valid";
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+      return "The server's certificate was issued for another name than the server's";
+    case ERROR_INTERNET_INVALID_CA:
+      return "The server's certificate was not issued by a trusted certificate authority";
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+      return "Whether the server's certificate was revoked could not be checked";
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+      return "The server's certificate has been revoked";
     case ERROR_INTERNET_DECODING_FAILED:
       return "The content could not be decoded";
   }

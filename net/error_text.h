@@ -19,9 +19,14 @@
   X(ERROR_INTERNET_ITEM_NOT_FOUND, 12028) /* HTTP 404 */                            \
   X(ERROR_INTERNET_CANNOT_CONNECT, 12029) /* also: an HTTP status other than 200 */ \
   X(ERROR_INTERNET_CONNECTION_ABORTED, 12030)                                       \
+  X(ERROR_INTERNET_SEC_CERT_DATE_INVALID, 12037)                                    \
+  X(ERROR_INTERNET_SEC_CERT_CN_INVALID, 12038)                                      \
+  X(ERROR_INTERNET_INVALID_CA, 12045)                                               \
+  X(ERROR_INTERNET_SEC_CERT_REV_FAILED, 12057)                                      \
   X(ERROR_FTP_NO_PASSIVE_MODE, 12112)                                               \
   X(ERROR_INTERNET_SECURITY_CHANNEL_ERROR, 12157)                                   \
   X(ERROR_INTERNET_SEC_INVALID_CERT, 12169)                                         \
+  X(ERROR_INTERNET_SEC_CERT_REVOKED, 12170)                                         \
   X(ERROR_INTERNET_DECODING_FAILED, 12175)
 
 #define RSCDC_INTERNET_ERROR_ENUMERATOR(name, value) name = value,

@@ -1,6 +1,7 @@
 #include "net/transfer.h"
 
 #include <curl/curl.h>
+#include <openssl/x509_vfy.h>
 #include <strings.h>
 
 #include <cerrno>
@@ -111,6 +112,37 @@ std::uint32_t TransferErrorCode(CURLcode code) {
   }
 }
 
+/// What is wrong with a server certificate that failed the check, from the
+/// verification library's result: libcurl reports every such failure alike.
+/// libcurl checks the name itself once the chain is verified, and records a
+/// failed name check as a result that names no fault of the chain.
+std::uint32_t CertificateErrorCode(long verifyResult) {
+  switch (verifyResult) {
+    case X509_V_OK:
+    case X509_V_ERR_UNSPECIFIED:
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+      return ERROR_INTERNET_SEC_CERT_CN_INVALID;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+      return ERROR_INTERNET_SEC_CERT_DATE_INVALID;
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_CERT_UNTRUSTED:
+    case X509_V_ERR_INVALID_CA:
+      return ERROR_INTERNET_INVALID_CA;
+    case X509_V_ERR_CERT_REVOKED:
+      return ERROR_INTERNET_SEC_CERT_REVOKED;
+    case X509_V_ERR_UNABLE_TO_GET_CRL:
+      return ERROR_INTERNET_SEC_CERT_REV_FAILED;
+    default:
+      return ERROR_INTERNET_SEC_INVALID_CERT;
+  }
+}
+
 bool SchemeIs(const char* scheme, const char* name) {
   return scheme != nullptr && strcasecmp(scheme, name) == 0;
 }
@@ -212,6 +244,11 @@ std::uint32_t CurlTransfer::Run() {
         result == CURLE_OUT_OF_MEMORY) {
       return ERROR_INTERNET_CANNOT_CONNECT;
     }
+  }
+  if (result == CURLE_PEER_FAILED_VERIFICATION) {
+    long verifyResult = X509_V_OK;
+    curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+    return CertificateErrorCode(verifyResult);
   }
   return TransferErrorCode(result);
 }

@@ -93,6 +93,6 @@ if(demo_in AND NOT CPACK_RSCDC_DEMO_ALLOWED)
   list(JOIN demo_in ", " demo_in)
   message(FATAL_ERROR "Refusing to package: the demo trust material of ${CPACK_RSCDC_DEMO_TRUST_DIR}, "
           "whose private keys are public, is embedded in ${demo_in}. Configure the build with a "
-          "real root (RSCDC_TRUST_CERT, RSCDC_TRUST_CRL, RSCDC_DOWNLOAD_HOST), or package it "
+          "real root (RSCDC_TRUST_CERT, RSCDC_TRUST_CRL, RSCDC_DOWNLOAD_BASE), or package it "
           "as a demo with RSCDC_PACKAGE_DEMO=ON.")
 endif()

@@ -9,8 +9,9 @@
 /// download server, the network time-outs and the trust anchors. Tests pass
 /// their own record.
 struct BuildSettings {
-  /// host[:port] of the download server; every built-in URL is http://<host><path>.
-  std::string downloadHost;
+  /// scheme://host[:port] of the download server, http or https; every
+  /// built-in URL is <base><path>.
+  std::string downloadBase;
   DownloadSettings download{};
   /// Where the root certificate and revocation lists come from.
   const platform::ResourceTable* trust = &platform::ProgramResources();

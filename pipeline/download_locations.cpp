@@ -2,19 +2,19 @@
 
 #include <cstdio>
 
-#ifndef RSCDC_DOWNLOAD_HOST
-#error "RSCDC_DOWNLOAD_HOST must be defined by the build"
+#ifndef RSCDC_DOWNLOAD_BASE
+#error "RSCDC_DOWNLOAD_BASE must be defined by the build"
 #endif
 
 BuildSettings DefaultBuildSettings() {
   BuildSettings settings;
-  settings.downloadHost = RSCDC_DOWNLOAD_HOST;
+  settings.downloadBase = RSCDC_DOWNLOAD_BASE;
   return settings;
 }
 
 namespace {
 std::string ServerUrl(const BuildSettings& settings, const std::string& path) {
-  return "http://" + settings.downloadHost + path;
+  return settings.downloadBase + path;
 }
 }  // namespace
 

@@ -2,14 +2,14 @@
 
 #include <gtest/gtest.h>
 
-TEST(DownloadLocationsTest, UrlsArePlainHttpOnTheConfiguredHost) {
+TEST(DownloadLocationsTest, UrlsAreTheConfiguredBaseAndPath) {
   BuildSettings s;
-  s.downloadHost = "mirror.example:8080";
-  EXPECT_EQ(DefaultDistributionUrl(s), "http://mirror.example:8080/tools/rscd/CorvexLive-SLAX.tar");
-  EXPECT_EQ(DistributionManifestUrl(s), "http://mirror.example:8080/tools/rscd/CorvexLive-SLAX_manifest.dat");
-  EXPECT_EQ(PackageUrl(s), "http://mirror.example:8080/dp/full/linux.intel.libc6.glibc.2.2.tar.Z");
-  EXPECT_EQ(PackageManifestUrl(s), "http://mirror.example:8080/dp/full/NXV-Unix_manifest.dat");
-  EXPECT_EQ(BuildIdentitiesUrl(s, "442_ides.zip"), "http://mirror.example:8080/downloads/ide/442_ides.zip");
+  s.downloadBase = "https://mirror.example:8443";
+  EXPECT_EQ(DefaultDistributionUrl(s), "https://mirror.example:8443/tools/rscd/CorvexLive-SLAX.tar");
+  EXPECT_EQ(DistributionManifestUrl(s), "https://mirror.example:8443/tools/rscd/CorvexLive-SLAX_manifest.dat");
+  EXPECT_EQ(PackageUrl(s), "https://mirror.example:8443/dp/full/linux.intel.libc6.glibc.2.2.tar.Z");
+  EXPECT_EQ(PackageManifestUrl(s), "https://mirror.example:8443/dp/full/NXV-Unix_manifest.dat");
+  EXPECT_EQ(BuildIdentitiesUrl(s, "442_ides.zip"), "https://mirror.example:8443/downloads/ide/442_ides.zip");
 }
 
 TEST(DownloadLocationsTest, IdentitiesNameJoinsTheNumbersWithoutSeparator) {
@@ -19,6 +19,6 @@ TEST(DownloadLocationsTest, IdentitiesNameJoinsTheNumbersWithoutSeparator) {
   EXPECT_EQ(IdentitiesFileName(-1, 7), "-17_ides.zip");
 }
 
-TEST(DownloadLocationsTest, DefaultHostIsTheBuildOption) {
-  EXPECT_EQ(DefaultBuildSettings().downloadHost, RSCDC_DOWNLOAD_HOST);
+TEST(DownloadLocationsTest, DefaultBaseIsTheBuildOption) {
+  EXPECT_EQ(DefaultBuildSettings().downloadBase, RSCDC_DOWNLOAD_BASE);
 }

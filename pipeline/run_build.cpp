@@ -65,7 +65,10 @@ class Build {
  public:
   Build(const std::string& outputPath, const std::optional<std::string>& distributionUrl, Verbosity verbosity,
         const BuildSettings& settings)
-      : outputPath_(outputPath), distributionUrl_(distributionUrl), verbosity_(verbosity), settings_(settings) {}
+      : outputPath_(outputPath), distributionUrl_(distributionUrl), verbosity_(verbosity), settings_(settings) {
+    builtIn_ = settings_.download;
+    builtIn_.noDowngrade = true;
+  }
 
   bool Prepare();
   bool FetchDistribution();
@@ -91,7 +94,8 @@ class Build {
     return Fail("Cannot open the output file %s: %s\n", fullOutputPath_.c_str(), why.c_str());
   }
 
-  bool DownloadRequired(const std::string& url, const std::string& destination) const;
+  bool DownloadRequired(const std::string& url, const std::string& destination,
+                        const DownloadSettings& download) const;
   bool DownloadVerified(const std::string& manifestUrl, const std::string& url, const std::string& fileName) const;
   bool UntarFile(const std::string& archivePath, const std::optional<std::string>& target,
                  IUntarCallback* callback) const;
@@ -104,6 +108,9 @@ class Build {
   const std::optional<std::string>& distributionUrl_;
   const Verbosity verbosity_;
   const BuildSettings& settings_;
+  /// The settings of the downloads from the built-in locations: a redirect
+  /// cannot take them from https to http.
+  DownloadSettings builtIn_;
 
   std::optional<SourceDate> sourceDate_;
   std::string fullOutputPath_;
@@ -148,11 +155,12 @@ bool Build::Fail(const char* format, ...) const {
 
 /// Downloads a file that the build cannot go on without, with a progress line
 /// of its own that is gone before the outcome is looked at.
-bool Build::DownloadRequired(const std::string& url, const std::string& destination) const {
+bool Build::DownloadRequired(const std::string& url, const std::string& destination,
+                             const DownloadSettings& download) const {
   std::uint32_t error = 0;
   {
     MyProgressCallback progress(verbosity_);
-    if (DownloadUrl(&progress, url, destination, settings_.download)) return true;
+    if (DownloadUrl(&progress, url, destination, download)) return true;
     error = platform::GetLastError();
   }
   return Fail("Download failed: %s\n", ErrorCodeText(error).c_str());
@@ -163,10 +171,10 @@ bool Build::DownloadRequired(const std::string& url, const std::string& destinat
 bool Build::DownloadVerified(const std::string& manifestUrl, const std::string& url,
                              const std::string& fileName) const {
   auto prove = [&] {
-    return VerifyDownload(manifestUrl, workingFolder_, fileName, verbosity_, settings_.download, *settings_.trust);
+    return VerifyDownload(manifestUrl, workingFolder_, fileName, verbosity_, builtIn_, *settings_.trust);
   };
   if (prove()) return true;
-  return Next("Retrying the download...\n") && DownloadRequired(url, InWorkingFolder(fileName)) && prove();
+  return Next("Retrying the download...\n") && DownloadRequired(url, InWorkingFolder(fileName), builtIn_) && prove();
 }
 
 /// Runs Untar over an archive file; false with errno set.
@@ -224,7 +232,7 @@ bool Build::FetchDistribution() {
   const std::string archive = InWorkingFolder(kDistributionFileName);
   const std::string url = distributionUrl_ ? *distributionUrl_ : DefaultDistributionUrl(settings_);
   if (!Next("Downloading Linux distribution from %s...\n", distributionUrl_ ? distributionUrl_->c_str() : "Corvex") ||
-      !DownloadRequired(url, archive)) {
+      !DownloadRequired(url, archive, distributionUrl_ ? settings_.download : builtIn_)) {
     return false;
   }
   if (!distributionUrl_) {
@@ -244,7 +252,7 @@ bool Build::FetchDistribution() {
 /// root copy folder, where it stays a tar archive.
 bool Build::FetchPackage() {
   const std::string archive = InWorkingFolder(kPackageFileName);
-  if (!Next("Downloading Corvex Anti-Virus for Linux...\n") || !DownloadRequired(PackageUrl(settings_), archive) ||
+  if (!Next("Downloading Corvex Anti-Virus for Linux...\n") || !DownloadRequired(PackageUrl(settings_), archive, builtIn_) ||
       !DownloadVerified(PackageManifestUrl(settings_), PackageUrl(settings_), kPackageFileName)) {
     return false;
   }
@@ -278,7 +286,7 @@ bool Build::FetchIdentities() {
   std::uint32_t error = 0;
   {
     MyProgressCallback progress(verbosity_);
-    if (DownloadIdentities(&progress, BuildIdentitiesUrl(settings_, name), RootCopy() + name, settings_.download)) {
+    if (DownloadIdentities(&progress, BuildIdentitiesUrl(settings_, name), RootCopy() + name, builtIn_)) {
       return true;
     }
     error = platform::GetLastError();

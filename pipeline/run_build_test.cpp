@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -23,6 +24,7 @@
 #include "tests/support/stdout_capture.h"
 #include "tests/support/test_pki.h"
 #include "tests/support/test_system.h"
+#include "tests/support/test_trust.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -92,7 +94,7 @@ class RunBuildTest : public ::testing::Test {
 
   LocalHttpServer& Serve(const std::string& folder) {
     server_ = std::make_unique<LocalHttpServer>(folder);
-    settings_.downloadHost = "127.0.0.1:" + std::to_string(server_->port());
+    settings_.downloadBase = "http://127.0.0.1:" + std::to_string(server_->port());
     return *server_;
   }
 
@@ -104,6 +106,21 @@ class RunBuildTest : public ::testing::Test {
     return Serve(copy_.path());
   }
   std::string Copy(const std::string& serverPath) const { return copy_.path() + serverPath; }
+
+  /// The built-in locations over https from nginx, with the test CA trusted:
+  /// the mirror copy, where `redirects` maps paths to the URLs they redirect to.
+  void ServeCopyOverHttps(const std::map<std::string, std::string>& redirects) {
+    WriteWholeFile(tls_ / "server.crt", Credential(TestIdentity::TlsServer).certificatePem);
+    WriteWholeFile(tls_ / "server.key", Credential(TestIdentity::TlsServer).privateKeyPem);
+    trusted_ = std::make_unique<TrustedTestCa>(Credential(TestIdentity::TlsRoot).certificatePem);
+    NginxServer::Options options;
+    options.folder = copy_.path();
+    options.tlsCertificate = tls_ / "server.crt";
+    options.tlsKey = tls_ / "server.key";
+    options.redirects = redirects;
+    nginx_ = std::make_unique<NginxServer>(options);
+    settings_.downloadBase = "https://127.0.0.1:" + std::to_string(nginx_->port());
+  }
 
   struct Outcome {
     bool ok;
@@ -132,6 +149,9 @@ class RunBuildTest : public ::testing::Test {
   DemoTrust trust_;
   BuildSettings settings_;
   std::unique_ptr<LocalHttpServer> server_;
+  ScratchFolder tls_{"build-tls"};
+  std::unique_ptr<TrustedTestCa> trusted_;
+  std::unique_ptr<NginxServer> nginx_;
 };
 
 }  // namespace
@@ -487,7 +507,11 @@ TEST_F(RunBuildTest, EveryOtherFailureIsReportedOnceByTheStepThatFails) {
            std::to_string(MasteringWithoutBootImage().exitCode) + "\n",
        "Creating the ISO image: out.iso...\n"},
       {"no server listening", {},
-       [this] { settings_.downloadHost = "127.0.0.1:" + std::to_string(UnusedLocalPort()); },
+       [this] { settings_.downloadBase = "http://127.0.0.1:" + std::to_string(UnusedLocalPort()); },
+       "Download failed: Unsuccessful download\n", "Downloading Linux distribution from Corvex...\n"},
+      // The http server would serve it: the redirect is not followed.
+      {"https location redirected to http", {},
+       [this] { ServeCopyOverHttps({{kMirrorDistribution, server_->Url(kMirrorDistribution)}}); },
        "Download failed: Unsuccessful download\n", "Downloading Linux distribution from Corvex...\n"},
   };
   ASSERT_NE(MasteringWithoutBootImage().exitCode, 0);

@@ -24,8 +24,8 @@
 using namespace testing_support;
 namespace fs = std::filesystem;
 
-#ifndef RSCDC_CONFIGURED_DOWNLOAD_HOST
-#error "RSCDC_CONFIGURED_DOWNLOAD_HOST must name the download host the program was built with"
+#ifndef RSCDC_CONFIGURED_DOWNLOAD_BASE
+#error "RSCDC_CONFIGURED_DOWNLOAD_BASE must name the download base the program was built with"
 #endif
 #ifndef RSCDC_CONFIGURED_TRUST_CERT
 #error "RSCDC_CONFIGURED_TRUST_CERT must name the root certificate the program was built with"
@@ -56,8 +56,8 @@ class DemoHostTest : public ::testing::Test {
   DemoHostTest() : temp_("e2e-temp"), place_("e2e-place"), copy_("e2e-mirror") {}
 
   void SetUp() override {
-    if (std::string(RSCDC_CONFIGURED_DOWNLOAD_HOST) != kDemoHost) {
-      GTEST_SKIP() << "rscdc was configured with RSCDC_DOWNLOAD_HOST=" << RSCDC_CONFIGURED_DOWNLOAD_HOST
+    if (std::string(RSCDC_CONFIGURED_DOWNLOAD_BASE) != "http://" + kDemoHost) {
+      GTEST_SKIP() << "rscdc was configured with the download base " << RSCDC_CONFIGURED_DOWNLOAD_BASE
                    << "; these tests serve the demo mirror on " << kDemoHost;
     }
     if (ReadWholeFile(RSCDC_CONFIGURED_TRUST_CERT) != ReadWholeFile(DemoRootCertificatePath())) {

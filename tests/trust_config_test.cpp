@@ -1,6 +1,7 @@
-// A second build of rscdc, configured with another download host and another
-// root certificate: the trust anchors chosen at configure time decide which
-// signed manifests the program accepts. The build folder is kept inside the
+// A second build of rscdc, configured with another download base, https on
+// 127.0.0.1, and another root certificate: the trust anchors chosen at
+// configure time decide which signed manifests the program accepts, and whole
+// runs download over https from nginx, with the test CA trusted. The build folder is kept inside the
 // build tree and reused, so a rerun only rebuilds what changed.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <regex>
 
 #include "tests/support/child_process.h"
@@ -19,6 +21,7 @@
 #include "tests/support/iso_image.h"
 #include "tests/support/local_server.h"
 #include "tests/support/test_pki.h"
+#include "tests/support/test_trust.h"
 
 #ifndef RSCDC_CMAKE_COMMAND
 #error "RSCDC_CMAKE_COMMAND must name the cmake program of this build"
@@ -55,7 +58,7 @@ bool PortFree(std::uint16_t port) {
 std::uint16_t ChoosePort() {
   const std::string cache = ReadWholeFile(BuildFolder() + "/CMakeCache.txt");
   std::smatch m;
-  if (std::regex_search(cache, m, std::regex(R"(RSCDC_DOWNLOAD_HOST:STRING=127\.0\.0\.1:(\d+))"))) {
+  if (std::regex_search(cache, m, std::regex(R"(RSCDC_DOWNLOAD_BASE:STRING=https://127\.0\.0\.1:(\d+))"))) {
     const unsigned long port = std::stoul(m[1]);
     if (port > 0 && port < 65536 && PortFree(static_cast<std::uint16_t>(port))) return static_cast<std::uint16_t>(port);
   }
@@ -90,7 +93,7 @@ class TrustConfigTest : public ::testing::Test {
     ChildResult configure =
         RunChild(RSCDC_CMAKE_COMMAND,
                  {"-S", RSCDC_TEST_SOURCE_DIR, "-B", BuildFolder(), "-G", RSCDC_CMAKE_GENERATOR,
-                  "-DRSCDC_BUILD_TESTS=OFF", "-DRSCDC_DOWNLOAD_HOST=127.0.0.1:" + std::to_string(port_),
+                  "-DRSCDC_BUILD_TESTS=OFF", "-DRSCDC_DOWNLOAD_BASE=https://127.0.0.1:" + std::to_string(port_),
                   "-DRSCDC_TRUST_CERT=" + PkiFolder() + "/root.crt", "-DRSCDC_TRUST_CRL=" + PkiFolder() + "/root.crl"},
                  options);
     if (configure.exitStatus != 0) {
@@ -104,10 +107,22 @@ class TrustConfigTest : public ::testing::Test {
       return;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("second configuration (127.0.0.1:%u) configured and built in %.1f s\n", port_, seconds);
+    std::printf("second configuration (https://127.0.0.1:%u) configured and built in %.1f s\n", port_, seconds);
   }
 
   void SetUp() override { ASSERT_EQ(setupError_, ""); }
+
+  /// nginx over https on the configured port, serving `folder`.
+  std::unique_ptr<NginxServer> Serve(const std::string& folder) {
+    WriteWholeFile(tls_ / "server.crt", Credential(TestIdentity::TlsServer).certificatePem);
+    WriteWholeFile(tls_ / "server.key", Credential(TestIdentity::TlsServer).privateKeyPem);
+    NginxServer::Options options;
+    options.folder = folder;
+    options.tlsCertificate = tls_ / "server.crt";
+    options.tlsKey = tls_ / "server.key";
+    options.port = port_;
+    return std::make_unique<NginxServer>(options);
+  }
 
   ChildResult Run(const std::vector<std::string>& args) {
     ChildOptions options;
@@ -118,13 +133,14 @@ class TrustConfigTest : public ::testing::Test {
 
   static inline std::uint16_t port_ = 0;
   static inline std::string setupError_;
-  ScratchFolder temp_{"trust-temp"}, place_{"trust-place"};
+  ScratchFolder tls_{"trust-tls"}, temp_{"trust-temp"}, place_{"trust-place"};
+  TrustedTestCa trusted_{Credential(TestIdentity::TlsRoot).certificatePem};
 };
 
 }  // namespace
 
 TEST_F(TrustConfigTest, ManifestsOfTheDemoSignerAreRefused) {
-  FixedPortHttpServer server(DemoMirror(), port_);
+  auto server = Serve(DemoMirror());
   ChildResult r = Run({"out.iso"});
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.out, ExpectedBanner() +
@@ -140,7 +156,7 @@ TEST_F(TrustConfigTest, ManifestsSignedUnderTheConfiguredRootAreAccepted) {
   MirrorVariation signedByOther;
   signedByOther.signerKey = PkiFolder() + "/signer.key";
   signedByOther.signerCertificate = PkiFolder() + "/signer.crt";
-  FixedPortHttpServer server(DemoMirror(signedByOther), port_);
+  auto server = Serve(DemoMirror(signedByOther));
   ChildResult r = Run({"-q", "out.iso"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.out, "");

@@ -148,6 +148,20 @@ LocalHttpServer::LocalHttpServer(const Options& options)
   process_ = std::make_unique<ServerProcess>(SupportScript("http_test_server.py"), args);
 }
 
+NginxServer::NginxServer(const Options& options) : scheme_(options.tlsCertificate.empty() ? "http" : "https") {
+  std::vector<std::string> args{"--root", options.folder, "--state", state_.path()};
+  if (options.port != 0) args.insert(args.end(), {"--port", std::to_string(options.port)});
+  if (!options.tlsCertificate.empty()) {
+    args.insert(args.end(), {"--tls-cert", options.tlsCertificate, "--tls-key", options.tlsKey});
+  }
+  for (const auto& [path, url] : options.redirects) args.insert(args.end(), {"--redirect", path + "=" + url});
+  process_ = std::make_unique<ServerProcess>(SupportScript("nginx_test_server.py"), args);
+}
+
+std::string NginxServer::Url(const std::string& path) const {
+  return scheme_ + "://127.0.0.1:" + std::to_string(port()) + path;
+}
+
 std::string LocalHttpServer::Url(const std::string& path) const {
   return scheme_ + "://127.0.0.1:" + std::to_string(port()) + path;
 }

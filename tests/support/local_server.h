@@ -148,6 +148,32 @@ class LocalHttpServer {
   std::unique_ptr<ServerProcess> process_;
 };
 
+/// Debian's nginx serving a folder on 127.0.0.1 (nginx_test_server.py), over
+/// plain http or over https with the given certificate. nginx answers range
+/// requests by itself.
+class NginxServer {
+ public:
+  struct Options {
+    std::string folder;
+    std::string tlsCertificate;  ///< PEM files: serve https instead of http
+    std::string tlsKey;
+    std::uint16_t port = 0;      ///< 0: a free port
+    /// Paths answered with a 302 to the URL.
+    std::map<std::string, std::string> redirects;
+  };
+
+  explicit NginxServer(const Options& options);
+
+  std::uint16_t port() const { return process_->port(); }
+  /// "http://127.0.0.1:<port>" (or https) followed by `path`, which starts with '/'.
+  std::string Url(const std::string& path) const;
+
+ private:
+  ScratchFolder state_{"nginx"};
+  std::string scheme_;
+  std::unique_ptr<ServerProcess> process_;
+};
+
 /// Passive-mode, read-only FTP server for one folder: anonymous, or one account.
 class LocalFtpServer {
  public:

@@ -45,7 +45,15 @@ struct Profile {
   int notBeforeYear, notBeforeMonth, notBeforeDay;
   int notAfterYear, notAfterMonth, notAfterDay;
   long serial;
+  /// A TLS server certificate's subject alternative names; null for none.
+  const char* serverNames = nullptr;
+  /// SHA-256 rather than the manifest signers' SHA-1: TLS refuses SHA-1.
+  bool sha256 = false;
 };
+
+// The address as a name too: the name check of some TLS clients reads only
+// the DNS entries.
+constexpr const char* kLocalNames = "IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost";
 
 Profile ProfileOf(TestIdentity who) {
   using T = TestIdentity;
@@ -85,6 +93,18 @@ Profile ProfileOf(TestIdentity who) {
               12,
               31,
               108};
+    case T::TlsRoot:
+      return {T::TlsRoot, "rscdc test TLS root CA", true, KeyKind::Rsa2048, 2020, 1, 1, 2049, 12, 31, 1, nullptr, true};
+    case T::TlsServer:
+      return {T::TlsRoot, "127.0.0.1", false, KeyKind::Rsa2048, 2020, 1, 1, 2049, 12, 31, 201, kLocalNames, true};
+    case T::TlsServerForOtherName:
+      return {T::TlsRoot, "other.example", false, KeyKind::Rsa2048, 2020, 1, 1, 2049, 12, 31, 202, "DNS:other.example",
+              true};
+    case T::ExpiredTlsServer:
+      return {T::TlsRoot, "127.0.0.1", false, KeyKind::Rsa2048, 2019, 1, 1, 2020, 1, 1, 203, kLocalNames, true};
+    case T::SelfSignedTlsServer:
+      return {T::SelfSignedTlsServer, "127.0.0.1", false, KeyKind::Rsa2048, 2020, 1, 1, 2049, 12, 31, 204, kLocalNames,
+              true};
   }
   throw std::logic_error("test PKI: unknown identity");
 }
@@ -186,14 +206,20 @@ TestCredential Generate(TestIdentity who) {
   if (profile.isCa) {
     AddExtension(cert, &context, NID_basic_constraints, "critical,CA:TRUE");
     AddExtension(cert, &context, NID_key_usage, "critical,keyCertSign,cRLSign");
+  } else if (profile.serverNames != nullptr) {
+    AddExtension(cert, &context, NID_basic_constraints, "critical,CA:FALSE");
+    AddExtension(cert, &context, NID_key_usage, "critical,digitalSignature,keyEncipherment");
+    AddExtension(cert, &context, NID_ext_key_usage, "serverAuth");
+    AddExtension(cert, &context, NID_subject_alt_name, profile.serverNames);
   } else {
     AddExtension(cert, &context, NID_basic_constraints, "critical,CA:FALSE");
     AddExtension(cert, &context, NID_key_usage, "critical,digitalSignature");
   }
   AddExtension(cert, &context, NID_subject_key_identifier, "hash");
   AddExtension(cert, &context, NID_authority_key_identifier, "keyid:always");
-  // SHA-1 like the deployed root, so that the chain check is shown to accept it.
-  check(X509_sign(cert, signingKey, EVP_sha1()) > 0, "signing a certificate");
+  // The manifest signers use SHA-1 like the deployed root, so that the chain
+  // check is shown to accept it.
+  check(X509_sign(cert, signingKey, profile.sha256 ? EVP_sha256() : EVP_sha1()) > 0, "signing a certificate");
 
   BioPtr certOut(BIO_new(BIO_s_mem()));
   BioPtr keyOut(BIO_new(BIO_s_mem()));

@@ -24,6 +24,13 @@ enum class TestIdentity {
   DsaSigner,                    ///< by Root, with a DSA key
   RevokedSignerByRoot,          ///< by Root, listed in Root's revocation list
   RevokedSignerByIntermediate,  ///< by Intermediate, listed in Intermediate's revocation list
+  // For https servers on 127.0.0.1: RSA 2048 and SHA-256, valid from 2020 to
+  // 2049 unless said otherwise.
+  TlsRoot,                 ///< self-signed CA that a test makes trusted (TrustedTestCa)
+  TlsServer,               ///< by TlsRoot, for 127.0.0.1 and localhost
+  TlsServerForOtherName,   ///< by TlsRoot, for other.example only
+  ExpiredTlsServer,        ///< by TlsRoot, for 127.0.0.1, expired on 2020-01-01
+  SelfSignedTlsServer,     ///< for 127.0.0.1, issued by itself
 };
 
 /// A certificate and its private key.

@@ -22,8 +22,10 @@ def add_arguments(parser):
     parser.add_argument("--ready-file", default="")
 
 
-def announce(args, port):
-    """Reports `port` and arranges the end, as the arguments ask."""
+def announce(args, port, on_end=None):
+    """Reports `port` and arranges the end, as the arguments ask; `on_end`, when
+    given, is called before a server told to end through its control port
+    goes (it may end the process itself)."""
     if not args.ready_file:
         print(f"ready {port}", flush=True)
         return
@@ -35,10 +37,10 @@ def announce(args, port):
     with open(staging, "w", encoding="ascii") as f:
         f.write(f"ready {port} {control.getsockname()[1]}\n")
     os.replace(staging, args.ready_file)
-    threading.Thread(target=_end_with_control, args=(control,), daemon=True).start()
+    threading.Thread(target=_end_with_control, args=(control, on_end), daemon=True).start()
 
 
-def _end_with_control(control):
+def _end_with_control(control, on_end):
     try:
         connection, _ = control.accept()
         connection.settimeout(None)
@@ -46,5 +48,7 @@ def _end_with_control(control):
             pass
     except OSError:
         pass
+    if on_end:
+        on_end()
     # Every thread of the server goes, held connections included.
     os._exit(0)
