@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "pipeline/little_endian.h"
 #include "pipeline/partition_tables.h"
 #include "platform/error_description.h"
 #include "platform/file.h"
@@ -22,12 +23,6 @@ constexpr std::size_t kMbrCodeMax = kDiskSectorSize;
 // A GPT entry array larger than this is not one a program wrote.
 constexpr std::uint64_t kMaxGptEntryBytes = 1024 * 1024;
 
-std::uint64_t Le(const unsigned char* p, int size) {
-  std::uint64_t value = 0;
-  for (int i = size - 1; i >= 0; --i) value = value << 8 | p[i];
-  return value;
-}
-
 bool AllZero(const std::string& bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == 0; });
 }
@@ -44,20 +39,20 @@ bool GptHasEfiPartition(const ImageBytes& image) {
   std::string header = ReadBytes(image, kDiskSectorSize, kDiskSectorSize);
   if (header.size() != kDiskSectorSize || header.compare(0, 8, "EFI PART") != 0) return false;
   const auto* h = reinterpret_cast<const unsigned char*>(header.data());
-  const std::uint64_t headerSize = Le(h + 12, 4);
+  const std::uint64_t headerSize = ReadLittleEndian(h + 12, 4);
   if (headerSize < 92 || headerSize > kDiskSectorSize) return false;
-  const std::uint32_t headerCrc = static_cast<std::uint32_t>(Le(h + 16, 4));
+  const std::uint32_t headerCrc = static_cast<std::uint32_t>(ReadLittleEndian(h + 16, 4));
   std::string unsummed = header.substr(0, headerSize);
   std::fill(unsummed.begin() + 16, unsummed.begin() + 20, '\0');
   if (GptCrc(unsummed) != headerCrc) return false;
-  const std::uint64_t entriesAt = Le(h + 72, 8);
-  const std::uint64_t count = Le(h + 80, 4);
-  const std::uint64_t entrySize = Le(h + 84, 4);
+  const std::uint64_t entriesAt = ReadLittleEndian(h + 72, 8);
+  const std::uint64_t count = ReadLittleEndian(h + 80, 4);
+  const std::uint64_t entrySize = ReadLittleEndian(h + 84, 4);
   if (entrySize == 0 || count * entrySize > kMaxGptEntryBytes || entriesAt > UINT64_MAX / kDiskSectorSize) {
     return false;
   }
   const std::string entries = ReadBytes(image, entriesAt * kDiskSectorSize, count * entrySize);
-  if (entries.size() != count * entrySize || GptCrc(entries) != Le(h + 88, 4)) return false;
+  if (entries.size() != count * entrySize || GptCrc(entries) != ReadLittleEndian(h + 88, 4)) return false;
   return HasEfiSystemPartition(entries, entrySize);
 }
 
@@ -123,9 +118,8 @@ std::string WithUefiSection(std::string sector, const BootCatalog& catalog, cons
   added[2] = 1;
   added[32] = '\x88';
   const std::uint32_t count = efi.size / kDiskSectorSize + (efi.size % kDiskSectorSize != 0);
-  added[32 + 6] = static_cast<char>(count & 0xFF);
-  added[32 + 7] = static_cast<char>(count >> 8);
-  for (int i = 0; i < 4; ++i) added[32 + 8 + static_cast<std::size_t>(i)] = static_cast<char>(efi.sector >> (8 * i));
+  WriteLittleEndian(&added[32 + 6], count, 2);
+  WriteLittleEndian(&added[32 + 8], efi.sector, 4);
   sector.replace(catalog.end, added.size(), added);
   return sector;
 }
@@ -159,7 +153,7 @@ BootWays ReadBootWays(const ImageBytes& image, const IsoVolume& volume) {
   if (mbr.size() != kDiskSectorSize || mbr[510] != '\x55' || mbr[511] != '\xAA') return ways;
   const auto* m = reinterpret_cast<const unsigned char*>(mbr.data());
   ways.biosUsb = biosImage != 0 && !AllZero(mbr.substr(0, kMbrCodeSize)) &&
-                 Le(m + 432, 8) == static_cast<std::uint64_t>(biosImage) * (kIsoSectorSize / kDiskSectorSize);
+                 ReadLittleEndian(m + 432, 8) == static_cast<std::uint64_t>(biosImage) * (kIsoSectorSize / kDiskSectorSize);
   for (std::size_t entry = 446; entry < 510; entry += 16) {
     if (m[entry + 4] == kMbrTypeEfi || (m[entry + 4] == kMbrTypeProtective && GptHasEfiPartition(image))) {
       ways.uefiUsb = true;

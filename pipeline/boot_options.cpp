@@ -5,6 +5,7 @@
 #include <fstream>
 #include <optional>
 
+#include "pipeline/little_endian.h"
 #include "platform/file.h"
 
 namespace {
@@ -48,11 +49,11 @@ std::string Head(const fs::path& path, std::size_t size) {
 unsigned Byte(const std::string& bytes, std::size_t offset) { return static_cast<unsigned char>(bytes[offset]); }
 
 unsigned Little16(const std::string& bytes, std::size_t offset) {
-  return Byte(bytes, offset) | Byte(bytes, offset + 1) << 8;
+  return static_cast<unsigned>(ReadLittleEndian(bytes.data() + offset, 2));
 }
 
 std::uint32_t Little32(const std::string& bytes, std::size_t offset) {
-  return Little16(bytes, offset) | static_cast<std::uint32_t>(Little16(bytes, offset + 2)) << 16;
+  return static_cast<std::uint32_t>(ReadLittleEndian(bytes.data() + offset, 4));
 }
 
 /// True when `sector` is the boot sector of a FAT file system: the boot

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "pipeline/little_endian.h"
+
 namespace {
 
 using Sector = std::array<unsigned char, kIsoSectorSize>;
@@ -31,11 +33,8 @@ constexpr std::uint32_t kMaxDirectorySize = 16u * 1024 * 1024;
 constexpr std::size_t kDirectoryRecordHeader = 33;
 constexpr unsigned char kFlagDirectory = 0x02;
 
-std::uint16_t Le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t Le32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
+std::uint16_t Le16(const unsigned char* p) { return static_cast<std::uint16_t>(ReadLittleEndian(p, 2)); }
+std::uint32_t Le32(const unsigned char* p) { return static_cast<std::uint32_t>(ReadLittleEndian(p, 4)); }
 
 bool ReadSector(const ImageBytes& image, std::uint32_t sector, Sector& data) {
   return image(static_cast<std::uint64_t>(sector) * kIsoSectorSize, data.data(), data.size());

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include "pipeline/little_endian.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -22,16 +24,12 @@ constexpr char16_t kPartitionName[] = u"EFI boot";
 constexpr std::uint32_t kHeads = 64;
 constexpr std::uint32_t kSectorsPerTrack = 32;
 
-void PutLe(std::string& bytes, std::size_t at, std::uint64_t value, int size) {
-  for (int i = 0; i < size; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
+void PutLe(std::string& bytes, std::size_t at, std::uint64_t value, std::size_t size) {
+  WriteLittleEndian(bytes.data() + at, value, size);
 }
 
-std::uint64_t GetLe(const std::string& bytes, std::size_t at, int size) {
-  std::uint64_t value = 0;
-  for (int i = size - 1; i >= 0; --i) {
-    value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
-  }
-  return value;
+std::uint64_t GetLe(const std::string& bytes, std::size_t at, std::size_t size) {
+  return ReadLittleEndian(bytes.data() + at, size);
 }
 
 void PutChs(std::string& bytes, std::size_t at, std::uint32_t sector) {
