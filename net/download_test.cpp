@@ -530,9 +530,12 @@ TEST_F(HttpDownloadTest, ExceptionFromProgressPassesThroughAndKeepsPartialFile) 
   ASSERT_TRUE(DownloadUrl(nullptr, server_.Url("/file"), Destination()));  // settle one-time set-up
   const std::size_t descriptors = testing_support::OpenHandleCount();
   EXPECT_THROW(DownloadUrl(&throwing, server_.Url("/file"), Destination()), std::runtime_error);
-  EXPECT_EQ(testing_support::OpenHandleCount(), descriptors);
   EXPECT_EQ(throwing.calls, 2);
   EXPECT_EQ(ReadWholeFile(Destination()), PatternBytes(0, 2 * kBlock));
+  // The server's connection is kept for the next download after a whole one:
+  // the count is compared after one more.
+  ASSERT_TRUE(DownloadUrl(nullptr, server_.Url("/file"), folder_ / "again.bin"));
+  EXPECT_EQ(testing_support::OpenHandleCount(), descriptors);
 }
 
 TEST_F(HttpDownloadTest, EveryWayOutClosesEverything) {
@@ -550,6 +553,9 @@ TEST_F(HttpDownloadTest, EveryWayOutClosesEverything) {
   EXPECT_FALSE(Download(&progress_, server_.Url("/cut"), Destination(), ShortTimeouts()).ok);
   EXPECT_FALSE(Download(&progress_, server_.Url("/stall"), Destination(), ShortTimeouts()).ok);
   EXPECT_FALSE(Download(&progress_, server_.Url("/ok"), folder_ / "missing/out.bin").ok);
+  // The server's connection is kept for the next download after a whole one,
+  // as after the first.
+  EXPECT_TRUE(Download(&progress_, server_.Url("/ok"), Destination()).ok);
   EXPECT_EQ(testing_support::OpenHandleCount(), descriptors);
 }
 
@@ -709,6 +715,14 @@ TEST_P(DownloadTlsTest, ServerCertificateDecides) {
   if (c.code == 0) {
     ASSERT_TRUE(outcome.ok) << ErrorCodeText(outcome.code);
     EXPECT_EQ(ReadWholeFile(folder / "out.bin"), PatternBytes(0, 300000));
+    // The next download from the server goes over the same connection: no
+    // second handshake.
+    ASSERT_TRUE(Download(nullptr, nginx.Url("/file.bin"), folder / "again.bin", ShortTimeouts()).ok);
+    std::vector<std::string> requests;
+    testing_support::RetryForAMinute([&] { return (requests = nginx.Requests()).size() >= 2; });
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].substr(0, requests[0].find(' ')), requests[1].substr(0, requests[1].find(' ')))
+        << requests[0] << '\n' << requests[1];
   } else {
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.code, c.code) << ErrorCodeText(outcome.code);

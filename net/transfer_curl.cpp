@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "net/error_text.h"
 
@@ -20,6 +21,35 @@ constexpr long kFirstFinalStatus = 200;
 bool InitTransferLibrary() {
   static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
   return ok;
+}
+
+/// One share for the whole process: the connections, TLS sessions and name
+/// lookups of a transfer outlive it, so the requests of a run to one server go
+/// over one connection for as long as the server keeps it open, and a TLS
+/// server is shaken hands with once. Null when the library cannot make one;
+/// transfers then connect each on their own.
+CURLSH* ProcessShare() {
+  static std::mutex locks[CURL_LOCK_DATA_LAST];
+  struct Share {
+    CURLSH* share = curl_share_init();
+    Share() {
+      if (share == nullptr) return;
+      const auto lock = [](CURL*, curl_lock_data data, curl_lock_access, void*) { locks[data].lock(); };
+      const auto unlock = [](CURL*, curl_lock_data data, void*) { locks[data].unlock(); };
+      bool ok = curl_share_setopt(share, CURLSHOPT_LOCKFUNC, +lock) == CURLSHE_OK &&
+                curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, +unlock) == CURLSHE_OK;
+      for (curl_lock_data data : {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_DNS}) {
+        ok = ok && curl_share_setopt(share, CURLSHOPT_SHARE, data) == CURLSHE_OK;
+      }
+      if (!ok) {
+        curl_share_cleanup(share);
+        share = nullptr;
+      }
+    }
+    ~Share() { curl_share_cleanup(share); }
+  };
+  static Share shared;
+  return shared.share;
 }
 
 struct EasyCleanup {
@@ -181,6 +211,7 @@ CURLcode CurlTransfer::Configure(const TransferRequest& request, const DownloadS
     if (result == CURLE_OK) result = curl_easy_setopt(easy_, option, value);
   };
   set(CURLOPT_URL, request.url.c_str());
+  if (CURLSH* share = ProcessShare()) set(CURLOPT_SHARE, share);
   set(CURLOPT_PROTOCOLS_STR, "http,https,ftp");
   set(CURLOPT_FOLLOWLOCATION, 0L);
   // Passive FTP is the library's default. Asking for the whole path at once,

@@ -4,6 +4,7 @@
 #include <array>
 #include <cwchar>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,18 @@ struct InternetCloser {
   void operator()(void* handle) const { InternetCloseHandle(static_cast<HINTERNET>(handle)); }
 };
 using InternetHandle = std::unique_ptr<void, InternetCloser>;
+
+/// The one root of the process. A server's connections stay open under it
+/// between requests, so the requests of a run to one server go over one
+/// connection for as long as the server keeps it alive, and a TLS server is
+/// shaken hands with once. Null with the last error when WinINet cannot start.
+HINTERNET ProcessRoot() {
+  static std::mutex lock;
+  static InternetHandle root;
+  const std::lock_guard<std::mutex> hold(lock);
+  if (!root) root.reset(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  return static_cast<HINTERNET>(root.get());
+}
 
 /// Sets one time-out in milliseconds; zero keeps WinINet's own.
 bool SetTimeout(HINTERNET handle, DWORD option, std::chrono::seconds limit) {
@@ -250,9 +263,9 @@ std::uint32_t Failure(ITransferSink& sink) {
 }  // namespace
 
 std::uint32_t TransferUrl(const TransferRequest& transfer, const DownloadSettings& settings, ITransferSink& sink) {
-  InternetHandle root(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!root) return GetLastError();
-  if (!SetTimeouts(root.get(), settings)) return GetLastError();
+  HINTERNET root = ProcessRoot();
+  if (root == nullptr) return GetLastError();
+  if (!SetTimeouts(root, settings)) return GetLastError();
   // Redirects are followed by download.cpp, under its own rules; a cached
   // answer is neither used nor kept.
   constexpr DWORD kFlags =
@@ -271,12 +284,12 @@ std::uint32_t TransferUrl(const TransferRequest& transfer, const DownloadSetting
       headers = L"Range: bytes=" + std::to_wstring(transfer.from) + L"-\r\n";
       if (!transfer.ifRange.empty()) headers += L"If-Range: " + platform::UTF8ToUTF16(transfer.ifRange) + L"\r\n";
     }
-    request.reset(SendHttpRequest(root.get(), url, kFlags, headers, settings, connection));
+    request.reset(SendHttpRequest(root, url, kFlags, headers, settings, connection));
   } else if (ftp) {
-    request.reset(OpenFtpFile(root.get(), url, kFlags, transfer.from, connection, answer));
+    request.reset(OpenFtpFile(root, url, kFlags, transfer.from, connection, answer));
   } else {
     // URLs that do not even crack, whose fault WinINet then names.
-    request.reset(InternetOpenUrlW(root.get(), wideUrl.c_str(), nullptr, 0, kFlags, 0));
+    request.reset(InternetOpenUrlW(root, wideUrl.c_str(), nullptr, 0, kFlags, 0));
   }
   if (!request) return Failure(sink);
   if (!sink.OnTick(true)) return kStoppedBySink;

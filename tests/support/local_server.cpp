@@ -202,12 +202,18 @@ void LocalHttpServer::WriteRoutes() {
   std::filesystem::rename(staging, state_ / "routes.json");
 }
 
-std::vector<std::string> LocalHttpServer::Requests() const {
-  std::vector<std::string> requests;
-  std::istringstream in(ReadWholeFile(state_ / "requests.log"));
-  for (std::string line; std::getline(in, line);) requests.push_back(line);
-  return requests;
+namespace {
+std::vector<std::string> LogLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::istringstream in(ReadWholeFile(path));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
+}  // namespace
+
+std::vector<std::string> LocalHttpServer::Requests() const { return LogLines(state_ / "requests.log"); }
+
+std::vector<std::string> NginxServer::Requests() const { return LogLines(state_ / "access.log"); }
 
 namespace {
 std::vector<std::string> FtpArgs(const LocalFtpServer::Options& options) {

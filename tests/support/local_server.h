@@ -167,6 +167,9 @@ class NginxServer {
   std::uint16_t port() const { return process_->port(); }
   /// "http://127.0.0.1:<port>" (or https) followed by `path`, which starts with '/'.
   std::string Url(const std::string& path) const;
+  /// The requests answered so far, as "<connection> <request line> <status>",
+  /// where <connection> is nginx's serial number of the connection.
+  std::vector<std::string> Requests() const;
 
  private:
   ScratchFolder state_{"nginx"};

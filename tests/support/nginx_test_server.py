@@ -2,7 +2,8 @@
 
 Writes a configuration into --state (which also takes nginx's pid file, logs
 and temporary folders), runs nginx in the foreground as our child, and reports
-as test_server_control.py describes; nginx ends with us. Plain http, or https
+as test_server_control.py describes; nginx ends with us. Each request is
+logged to access.log as "<connection number> <request line> <status>". Plain http, or https
 with --tls-cert and --tls-key. nginx answers range requests of static files by
 itself. Each --redirect PATH=URL answers PATH with a 302 to URL.
 """
@@ -52,7 +53,8 @@ def configuration(args, port):
         f"error_log {state}/error.log;\n"
         "events { worker_connections 64; }\n"
         "http {\n"
-        f"  access_log {state}/access.log;\n"
+        "  log_format tests '$connection $request $status';\n"
+        f"  access_log {state}/access.log tests;\n"
         f"{temp}"
         "  default_type application/octet-stream;\n"
         "  server {\n"
