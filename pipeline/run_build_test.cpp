@@ -356,6 +356,30 @@ TEST_F(RunBuildTest, AFailedProofIsAnsweredWithOneMoreDownloadThatCanSucceed) {
   }
 }
 
+// Cut twice, the distribution is resumed each time, and the image is the one
+// an unbroken run makes, with not a line more at Normal.
+TEST_F(RunBuildTest, ADistributionCutTwiceIsResumedIntoTheSameImage) {
+  ScopedEnvironmentVariable epoch("SOURCE_DATE_EPOCH", "1700000000");
+  LocalHttpServer& server = ServeCopy();
+  ASSERT_TRUE(Build("unbroken.iso").ok);
+  HttpReply whole = FileReply(std::string(kMirrorDistribution).substr(1));
+  whole.ranges = true;
+  whole.headers["ETag"] = "\"live-1\"";
+  HttpReply first = whole, second = whole;
+  first.cutAfter = 300000;
+  second.cutAfter = 500000;
+  server.Script(kMirrorDistribution, {first, second, whole});
+
+  Outcome r = Build();
+  ASSERT_TRUE(r.ok) << r.err;
+  EXPECT_EQ(r.out, StepLines("out.iso"));
+  const std::vector<std::string> requests = Requests();
+  EXPECT_EQ(CountRequests(requests, Get(kMirrorDistribution)), 2);  // before this run, and the first of it
+  EXPECT_EQ(CountRequests(requests, Get(kMirrorDistribution) + " (Range)"), 2);
+  EXPECT_TRUE(ReadWholeFile(Output()) == ReadWholeFile(Output("unbroken.iso"))) << "the images differ";
+  ExpectTempFolderClean();
+}
+
 TEST_F(RunBuildTest, AFailingRetryDownloadIsNotRepeated) {
   LocalHttpServer& server = ServeCopy();
   fs::create_directories(Copy("/tampered"));

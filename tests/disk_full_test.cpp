@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -117,7 +118,7 @@ struct Operation {
 
 struct Case {
   const char* name;
-  const char* operation;  ///< "download", "extract" or "decompress"
+  const char* operation;  ///< "download", "resumed download", "extract" or "decompress"
   Place place;
   const char* text;       ///< the system's text for the failure
   bool keepsPartialFile;  ///< false: no destination may remain
@@ -130,6 +131,14 @@ class OutOfRoomTest : public ::testing::TestWithParam<Case> {
   void SetUp() override {
     // Inputs and the server are made before any limit applies to this process.
     server_.Script("/big.bin", testing_support::HttpReply::Generated(kPayload));
+    // Cut off well inside the room, so that the disk fills while the resumed
+    // transfer appends.
+    testing_support::HttpReply whole = testing_support::HttpReply::Generated(kPayload);
+    whole.ranges = true;
+    whole.headers["ETag"] = "\"big-1\"";
+    testing_support::HttpReply cut = whole;
+    cut.cutAfter = kRoom / 4;
+    server_.Script("/cut.bin", {cut, whole});
     WriteWholeFile(sources_ / "big.tar", testing_support::TarDirectoryEntry("pkg/") +
                                              testing_support::TarFileEntry("pkg/big", PatternBytes(0, kPayload)) +
                                              testing_support::TarEnd());
@@ -139,9 +148,10 @@ class OutOfRoomTest : public ::testing::TestWithParam<Case> {
   }
 
   Operation Named(const std::string& name) {
-    if (name == "download") {
-      return {[this](const std::string& folder) {
-                const bool ok = DownloadUrl(nullptr, server_.Url("/big.bin"), folder + "/big.bin");
+    if (name == "download" || name == "resumed download") {
+      const std::string path = name == "download" ? "/big.bin" : "/cut.bin";
+      return {[this, path](const std::string& folder) {
+                const bool ok = DownloadUrl(nullptr, server_.Url(path), folder + "/big.bin");
                 return Outcome{ok, ok ? "" : LastErrorText()};
               },
               "big.bin"};
@@ -187,6 +197,10 @@ TEST_P(OutOfRoomTest, FailsWithTheSystemsReasonAndCleansUpAsPromised) {
   }
 
   EXPECT_FALSE(outcome.ok) << "reported success without room for the output";
+  if (std::string(c.operation) == "resumed download") {
+    const std::vector<std::string> requests = server_.Requests();
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "GET /cut.bin (Range)"), 1) << "no resumption";
+  }
   EXPECT_EQ(outcome.text, c.text);
   if (c.keepsPartialFile) {
     ASSERT_TRUE(remains) << written;
@@ -210,6 +224,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"DownloadOnFullDisk", "download", Place::FullDisk, kNoSpace, true},
         Case{"DownloadOverFileSizeLimit", "download", Place::FileSizeLimit, kTooLarge, true},
         Case{"DownloadIntoReadOnlyFolder", "download", Place::ReadOnly, kReadOnly, false},
+        Case{"ResumedDownloadOnFullDisk", "resumed download", Place::FullDisk, kNoSpace, true},
         // Extraction leaves the file it was writing as far as it got.
         Case{"ExtractionOnFullDisk", "extract", Place::FullDisk, kNoSpace, true},
         Case{"ExtractionOverFileSizeLimit", "extract", Place::FileSizeLimit, kTooLarge, true},
