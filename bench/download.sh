@@ -4,7 +4,11 @@
 # and prints the median wall time and peak resident memory of each and the
 # median ratio ours/curl per scheme.
 #
-#   bench/download.sh [build folder] [size in MiB] [runs]
+#   bench/download.sh [build folder] [size in MiB] [runs] [figures file]
+#
+# With a figures file, every run's figures also go there, one line per kind,
+# side and scheme: "wall|rss ours|peer http|https <value of each round>..."
+# (seconds, KiB), for scripts/bench's table.
 #
 # For https the server's certificate is issued by a CA made here; both sides
 # trust it through libcurl's CA file, over which a bundle holding it is
@@ -17,10 +21,12 @@ cd "$(dirname "$self")/.."
 build=${1:-build}
 size_mib=${2:-300}
 runs=${3:-5}
+figures=${4:-}
+[ -z "$figures" ] || figures=$(realpath -m "$figures")
 
 if [ "${RSCDC_BENCH_NAMESPACE-}" != 1 ]; then
   [ "$(id -u)" -eq 0 ] || { echo "bench/download.sh: runs as root (for its private mount namespace)" >&2; exit 1; }
-  exec env RSCDC_BENCH_NAMESPACE=1 unshare --mount --propagation private "$self" "$build" "$size_mib" "$runs"
+  exec env RSCDC_BENCH_NAMESPACE=1 unshare --mount --propagation private "$self" "$build" "$size_mib" "$runs" "$figures"
 fi
 
 cmake --build "$build" --target download_bench >/dev/null
@@ -71,24 +77,33 @@ start_nginx https --tls-cert "$tls/server.crt" --tls-key "$tls/server.key"
 declare -A url=([http]="http://127.0.0.1:$port_http/big.bin" [https]="https://127.0.0.1:$port_https/big.bin")
 
 # One run of "ours" or "curl" over a scheme: prints "<seconds> <peak KiB>" and
-# checks that the file arrived intact.
+# checks that the file arrived intact. The wall time is taken around
+# /usr/bin/time to the microsecond, since %e has hundredths only.
 measure() {
-  local out="$work/out.bin" command
+  local out="$work/out.bin" command start end peak
   rm -f "$out"
   if [ "$1" = ours ]; then
     command=("$driver" "${url[$2]}" "$out")
   else
     command=(curl -s --noproxy '*' -o "$out" "${url[$2]}")
   fi
-  /usr/bin/time -f '%e %M' -o "$work/time" "${command[@]}" >/dev/null 2>"$work/stderr" ||
+  start=$EPOCHREALTIME
+  /usr/bin/time -f '%M' -o "$work/time" "${command[@]}" >/dev/null 2>"$work/stderr" ||
     { cat "$work/stderr" >&2; exit 1; }
+  end=$EPOCHREALTIME
+  peak=$(cat "$work/time")
   [ "$(sha1sum <"$out" | cut -d' ' -f1)" = "$expected" ] || { echo "corrupt download by $1 over $2" >&2; exit 1; }
-  cat "$work/time"
+  awk -v s="$start" -v e="$end" -v m="$peak" 'BEGIN { printf "%.4f %s\n", e - s, m }'
 }
 
 # The tool follows the system's proxy settings; the bench must not.
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
 
+# One warm-up run of each, untimed.
+for scheme in http https; do
+  measure ours "$scheme" >/dev/null
+  measure curl "$scheme" >/dev/null
+done
 declare -A ours theirs ratios
 for round in $(seq "$runs"); do
   for scheme in http https; do
@@ -122,3 +137,14 @@ for scheme in http https; do
   report "curl -s -o $scheme" "${theirs[$scheme]}"
   printf '%-20s median ratio ours/curl %.2f\n' "$scheme" "$(printf '%s' "${ratios[$scheme]}" | median)"
 done
+
+if [ -n "$figures" ]; then
+  : >"$figures"
+  for scheme in http https; do
+    for side in ours peer; do
+      if [ "$side" = ours ]; then runs_text=${ours[$scheme]}; else runs_text=${theirs[$scheme]}; fi
+      echo "wall $side $scheme $(printf '%s' "$runs_text" | cut -d' ' -f1 | tr '\n' ' ')" >>"$figures"
+      echo "rss $side $scheme $(printf '%s' "$runs_text" | cut -d' ' -f2 | tr '\n' ' ')" >>"$figures"
+    done
+  done
+fi
