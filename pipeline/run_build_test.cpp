@@ -356,6 +356,23 @@ TEST_F(RunBuildTest, AFailedProofIsAnsweredWithOneMoreDownloadThatCanSucceed) {
   }
 }
 
+// The built-in locations over https: the whole run, its five requests over
+// one connection.
+TEST_F(RunBuildTest, BuiltInLocationsOverHttpsMakeTheImageOverOneConnection) {
+  ServeCopy();
+  ServeCopyOverHttps({});
+  Outcome r = Build();
+  ASSERT_TRUE(r.ok) << r.err;
+  EXPECT_EQ(r.out, StepLines("out.iso"));
+  EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
+  // nginx logs the number of each request's connection first.
+  const std::vector<std::string> requests = nginx_->Requests();
+  ASSERT_EQ(requests.size(), 5u);
+  for (const std::string& request : requests) {
+    EXPECT_EQ(request.substr(0, request.find(' ')), requests[0].substr(0, requests[0].find(' '))) << request;
+  }
+}
+
 // Cut twice, the distribution is resumed each time, and the image is the one
 // an unbroken run makes, with not a line more at Normal.
 TEST_F(RunBuildTest, ADistributionCutTwiceIsResumedIntoTheSameImage) {

@@ -162,10 +162,4 @@ TEST_F(TrustConfigTest, ManifestsSignedUnderTheConfiguredRootAreAccepted) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(IsoVolumeId(place_ / "out.iso"), "RSCD 4.42");
-  // The run's requests went over one connection (nginx logs its number first).
-  std::vector<std::string> requests = server->Requests();
-  ASSERT_EQ(requests.size(), 5u);
-  for (const std::string& request : requests) {
-    EXPECT_EQ(request.substr(0, request.find(' ')), requests[0].substr(0, requests[0].find(' '))) << request;
-  }
 }
