@@ -27,10 +27,11 @@ struct InternetCloser {
 };
 using InternetHandle = std::unique_ptr<void, InternetCloser>;
 
-/// The one root of the process. A server's connections stay open under it
-/// between requests, so the requests of a run to one server go over one
-/// connection for as long as the server keeps it alive, and a TLS server is
-/// shaken hands with once. Null with the last error when WinINet cannot start.
+/// The one root of the process, opened with the first request rather than for
+/// each: the connections WinINet keeps alive between requests belong to one
+/// session, so the requests of a run to one server go over one connection for
+/// as long as the server keeps it open, and a TLS server is shaken hands with
+/// once. Null with the last error when WinINet cannot start.
 HINTERNET ProcessRoot() {
   static std::mutex lock;
   static InternetHandle root;
