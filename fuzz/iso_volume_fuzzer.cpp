@@ -3,6 +3,7 @@
 // EFI image's path at hand. Completing may change the system area, the boot
 // catalog and bytes after the end, never the rest of the image.
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -36,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string input(reinterpret_cast<const char*>(data), size);
   const ImageBytes image = MemoryImage(input);
   std::string why;
-  const std::optional<IsoVolume> volume = ReadIsoVolume(image, why);
+  const std::optional<IsoVolume> volume = ReadIsoVolume(image, input.size(), why);
   FUZZ_CHECK(volume.has_value() == why.empty(), "a volume was read with a reason, or refused without one");
   if (volume) {
     ReadBootWays(image, *volume);
@@ -53,12 +54,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzzing::WriteFile(mbr, std::string(432, '\x33').data(), 432);
   BootWays ways;
   std::string failure;
-  const bool completed = CompleteBootWays(path, mbr, "boot/grub/efi.img", ways, failure);
+  std::FILE* file = std::fopen(path.c_str(), "r+b");
+  FUZZ_CHECK(file != nullptr, "the image to complete cannot be opened");
+  const bool completed = CompleteBootWays(file, mbr, "boot/grub/efi.img", ways, failure);
+  FUZZ_CHECK(std::fclose(file) == 0, "the completed image cannot be closed");
   FUZZ_CHECK(completed == failure.empty(), "completion failed without a reason, or succeeded with one");
   if (completed) {
     FUZZ_CHECK(volume.has_value(), "an image that cannot be read was completed");
     const std::string after = ReadBack(path);
     FUZZ_CHECK(after.size() >= size, "completion cut the image short");
+    FUZZ_CHECK(size / kIsoSectorSize >= volume->volumeSectors, "an image shorter than its volume was completed");
     const std::size_t catalog = volume->catalog ? std::size_t{volume->catalog->sector} * kIsoSectorSize : 0;
     for (std::size_t at = 16 * kIsoSectorSize; at < size; ++at) {
       if (at >= catalog && at < catalog + kIsoSectorSize) continue;

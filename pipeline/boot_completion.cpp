@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr std::size_t kSystemAreaSize = 16 * kIsoSectorSize;
+constexpr std::size_t kSystemAreaSize = kIsoSystemAreaSectors * kIsoSectorSize;
 constexpr std::uint8_t kPlatformX86 = 0x00;
 constexpr std::uint8_t kPlatformUefi = 0xEF;
 constexpr std::uint8_t kMbrTypeIsohybrid = 0x17;
@@ -56,17 +56,11 @@ bool GptHasEfiPartition(const ImageBytes& image) {
   return HasEfiSystemPartition(entries, entrySize);
 }
 
-/// The image file, open for reading and writing.
+/// The image file, open for reading and writing; the caller keeps it.
 class ImageFile {
  public:
-  explicit ImageFile(const std::string& path) : file_(platform::OpenFile(path, "r+b")) {}
-  ~ImageFile() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  ImageFile(const ImageFile&) = delete;
-  ImageFile& operator=(const ImageFile&) = delete;
+  explicit ImageFile(std::FILE* file) : file_(file) {}
 
-  bool IsOpen() const { return file_ != nullptr; }
   ImageBytes Reader() {
     return [this](std::uint64_t offset, void* data, std::size_t size) {
       return platform::SeekFile(file_, static_cast<std::int64_t>(offset), SEEK_SET) == 0 &&
@@ -83,11 +77,7 @@ class ImageFile {
     return platform::SeekFile(file_, static_cast<std::int64_t>(offset), SEEK_SET) == 0 &&
            std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size() && std::fflush(file_) == 0;
   }
-  bool Close() {
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    return closed;
-  }
+  bool Flush() { return std::fflush(file_) == 0; }
 
  private:
   std::FILE* file_;
@@ -122,6 +112,22 @@ std::string WithUefiSection(std::string sector, const BootCatalog& catalog, cons
   WriteLittleEndian(&added[32 + 8], efi.sector, 4);
   sector.replace(catalog.end, added.size(), added);
   return sector;
+}
+
+/// True when the `kind` boot image lies inside the file of `fileSize` bytes
+/// and after the system area; a partition or MBR code that points anywhere
+/// else would boot nothing, or what the partition tables overwrote.
+bool BootImageInPlace(const char* kind, const IsoExtent& extent, std::uint64_t fileSize, std::string& why) {
+  const std::uint64_t end = static_cast<std::uint64_t>(extent.sector) * kIsoSectorSize + extent.size;
+  if (end > fileSize) {
+    why = std::string("the ") + kind + " boot image lies outside the image file";
+    return false;
+  }
+  if (extent.sector < kIsoSystemAreaSectors) {
+    why = std::string("the ") + kind + " boot image lies in the system area";
+    return false;
+  }
+  return true;
 }
 
 std::string WriteFailure() { return "cannot write the image: " + platform::ErrnoDescription(errno); }
@@ -162,27 +168,31 @@ BootWays ReadBootWays(const ImageBytes& image, const IsoVolume& volume) {
   return ways;
 }
 
-bool CompleteBootWays(const std::string& imagePath, const std::string& mbrCode, const std::string& efiImage,
+bool CompleteBootWays(std::FILE* imageFile, const std::string& mbrCode, const std::string& efiImage,
                       BootWays& ways, std::string& why) {
   why.clear();
   std::string code;
   if (!mbrCode.empty() && !ReadMbrCode(mbrCode, code, why)) return false;
-  ImageFile file(imagePath);
-  if (!file.IsOpen()) {
-    why = "cannot open the image: " + platform::ErrnoDescription(errno);
+  ImageFile file(imageFile);
+  const ImageBytes image = file.Reader();
+  std::uint64_t size = 0;
+  if (!file.Size(size)) {
+    why = "cannot read the image";
     return false;
   }
-  const ImageBytes image = file.Reader();
-  std::optional<IsoVolume> volume = ReadIsoVolume(image, why);
+  std::optional<IsoVolume> volume = ReadIsoVolume(image, size, why);
   if (!volume) return false;
   if (!volume->catalog) {
+    if (code.empty() && efiImage.empty()) {
+      ways = ReadBootWays(image, *volume);
+      return true;
+    }
     why = "it has no El Torito boot catalog";
     return false;
   }
   const BootCatalog& catalog = *volume->catalog;
-  std::uint64_t size = 0;
   const std::string systemArea = ReadBytes(image, 0, kSystemAreaSize);
-  if (!file.Size(size) || systemArea.empty()) {
+  if (systemArea.empty()) {
     why = "cannot read the image";
     return false;
   }
@@ -194,8 +204,14 @@ bool CompleteBootWays(const std::string& imagePath, const std::string& mbrCode, 
     if (!efi && !why.empty()) return false;
     // An entry counts the image in 512-byte sectors, in 16 bits.
     if (efi && (efi->size == 0 || efi->size > 0xFFFFu * kDiskSectorSize)) efi.reset();
+    if (efi && !BootImageInPlace("EFI", *efi, size, why)) return false;
   }
-  const std::uint32_t biosImage = catalog.defaultEntry.bootable ? catalog.defaultEntry.loadSector : 0;
+  const BootEntry& first = catalog.defaultEntry;
+  if (emptySystemArea && !code.empty() && first.bootable) {
+    const IsoExtent loaded{first.loadSector, std::max<std::uint32_t>(first.sectorCount, 1) * kDiskSectorSize};
+    if (!BootImageInPlace("BIOS", loaded, size, why)) return false;
+  }
+  const std::uint32_t biosImage = first.bootable ? first.loadSector : 0;
   const std::uint32_t biosImageSector = biosImage * (kIsoSectorSize / kDiskSectorSize);
   const std::string seed = volume->creationDate + volume->volumeId + std::to_string(volume->volumeSectors);
   const DiskIds ids = DiskIdsFor(seed);
@@ -234,10 +250,14 @@ bool CompleteBootWays(const std::string& imagePath, const std::string& mbrCode, 
     }
   }
 
-  volume = ReadIsoVolume(image, why);
+  if (!file.Size(size)) {
+    why = "cannot read the image";
+    return false;
+  }
+  volume = ReadIsoVolume(image, size, why);
   if (!volume) return false;
   ways = ReadBootWays(image, *volume);
-  if (!file.Close()) {
+  if (!file.Flush()) {
     why = WriteFailure();
     return false;
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "pipeline/iso_volume.h"
@@ -28,17 +29,23 @@ std::string BootWaysText(const BootWays& ways);
 /// partition in a GPT (with its protective MBR entry) or in the MBR.
 BootWays ReadBootWays(const ImageBytes& image, const IsoVolume& volume);
 
-/// Completes the image at `imagePath`, and tells in `ways` which ways it has
-/// then. `mbrCode` is the isohybrid MBR code file and `efiImage` the path of
-/// the FAT EFI image inside the image; either is empty when the distribution
-/// does not bring it. Adds:
+/// Completes the image that `image` is open on for reading and writing, and
+/// tells in `ways` which ways it has then. The caller keeps the stream and
+/// closes it; what was written is flushed before the return. `mbrCode` is the
+/// isohybrid MBR code file and `efiImage` the path of the FAT EFI image inside
+/// the image; either is empty when the distribution does not bring it, and
+/// with neither nothing is written, but the image is read all the same. Adds:
 /// - a UEFI section to the boot catalog when it has none,
 /// - the isohybrid MBR when the system area is empty,
 /// - a GPT with the EFI image as EFI system partition, behind a protective MBR
 ///   entry, when the system area is empty, with the backup GPT appended.
 /// The disk signature and GUIDs are made from the volume's description, so a
 /// volume made twice at the same time is completed to the same bytes. False
-/// with `why` when the image cannot be read or written or is malformed; the
-/// image may then be half-completed and must go.
-bool CompleteBootWays(const std::string& imagePath, const std::string& mbrCode, const std::string& efiImage,
-                      BootWays& ways, std::string& why);
+/// with `why` when the image cannot be read or written or is malformed: it
+/// holds less than its volume, or the catalog, a directory on the way to the
+/// EFI image, or a boot image that a partition table would point at lies
+/// outside the file or in the system area. Every such fault shows before
+/// anything is written; a failed write may leave the image half-completed,
+/// and it must go.
+bool CompleteBootWays(std::FILE* image, const std::string& mbrCode, const std::string& efiImage, BootWays& ways,
+                      std::string& why);

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
 
+#include "platform/file.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_system.h"
 
@@ -30,6 +32,17 @@ std::uint32_t Le32(const std::string& bytes, std::size_t at) {
   std::uint32_t value = 0;
   for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes.at(at + i));
   return value;
+}
+
+/// Completes the image file as the tool does: through a stream it opened.
+bool Complete(const std::string& image, const std::string& mbrCode, const std::string& efiImage, BootWays& ways,
+              std::string& why) {
+  std::FILE* file = platform::OpenFile(image, "r+b");
+  EXPECT_NE(file, nullptr) << image;
+  if (file == nullptr) return false;
+  const bool completed = CompleteBootWays(file, mbrCode, efiImage, ways, why);
+  EXPECT_EQ(std::fclose(file), 0);
+  return completed;
 }
 
 /// The boot catalog's sector, as the El Torito boot record gives it.
@@ -106,7 +119,7 @@ TEST_F(BootCompletionTest, AddsTheWaysTheProgramLeftOutAndLeavesTheTreeAlone) {
 
     BootWays ways;
     std::string why;
-    ASSERT_TRUE(CompleteBootWays(image, row.mbr ? tree / kMbrCode : "", row.efi ? kEfiImage : "", ways, why)) << why;
+    ASSERT_TRUE(Complete(image, row.mbr ? tree / kMbrCode : "", row.efi ? kEfiImage : "", ways, why)) << why;
     EXPECT_EQ(BootWaysText(ways), row.ways);
 
     // Beyond the system area only the catalog sector may change, and bytes
@@ -126,7 +139,7 @@ TEST_F(BootCompletionTest, AddsTheWaysTheProgramLeftOutAndLeavesTheTreeAlone) {
     }
     if (row.changed) {
       // Completing again finds nothing left to do.
-      ASSERT_TRUE(CompleteBootWays(image, row.mbr ? tree / kMbrCode : "", row.efi ? kEfiImage : "", ways, why));
+      ASSERT_TRUE(Complete(image, row.mbr ? tree / kMbrCode : "", row.efi ? kEfiImage : "", ways, why));
       EXPECT_EQ(ReadWholeFile(image), after);
     }
   }
@@ -142,7 +155,7 @@ TEST_F(BootCompletionTest, MakesTheSameBytesFromTheSameVolume) {
     const std::string path = Master("xorrisofs", tree.path(), {}, {{"SOURCE_DATE_EPOCH", epoch}});
     BootWays ways;
     std::string why;
-    ASSERT_TRUE(CompleteBootWays(path, tree / kMbrCode, kEfiImage, ways, why)) << why;
+    ASSERT_TRUE(Complete(path, tree / kMbrCode, kEfiImage, ways, why)) << why;
     image = ReadWholeFile(path);
   }
   EXPECT_EQ(images[0], images[1]);
@@ -187,6 +200,17 @@ TEST_F(BootCompletionTest, AMalformedImageIsAFailureWithAReason) {
          b[at] = 10;
        },
        "a directory record is malformed"},
+      {"a catalog in the system area",
+       [&](std::string& b) {
+         b.replace(kSector, kSector, b, catalog * kSector, kSector);
+         put32(b, 17 * kSector + 0x47, 1);
+       },
+       "the boot catalog lies in the system area"},
+      {"a root directory in the system area", [&](std::string& b) { put32(b, 16 * kSector + 156 + 2, 0); },
+       "a directory lies in the system area"},
+      {"a BIOS boot image past the end",
+       [&](std::string& b) { put32(b, catalog * kSector + 32 + 8, static_cast<std::uint32_t>(b.size() / kSector)); },
+       "the BIOS boot image lies outside the image file"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
@@ -195,8 +219,10 @@ TEST_F(BootCompletionTest, AMalformedImageIsAFailureWithAReason) {
     WriteWholeFile(image, spoilt);
     BootWays ways;
     std::string why;
-    EXPECT_FALSE(CompleteBootWays(image, tree / kMbrCode, kEfiImage, ways, why));
+    EXPECT_FALSE(Complete(image, tree / kMbrCode, kEfiImage, ways, why));
     EXPECT_EQ(why, row.reason);
+    // Every fault shows before anything is written.
+    EXPECT_TRUE(ReadWholeFile(image) == spoilt) << "the image was written";
   }
 }
 

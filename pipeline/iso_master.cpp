@@ -19,7 +19,7 @@ std::string ImageLabel(VirusDataVersion version) {
 
 }  // namespace
 
-bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOutputPath, VirusDataVersion version,
+bool MasterIsoImage(const std::string& workingFolder, const platform::OutputPlace& image, VirusDataVersion version,
                     Verbosity verbosity) {
   const std::string label = ImageLabel(version);
   const char* outputFlag = verbosity == Verbose ? "-v" : "-quiet";
@@ -33,10 +33,10 @@ bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOut
   std::string heldOutput;
   std::string* const captured = verbosity == Quiet ? &heldOutput : nullptr;
   std::uint32_t exitCode = 0;
-  const platform::ProcessRun run =
-      RunMasteringProgram(program, workingFolder,
-                          MkisofsArguments(outputFlag, fullOutputPath, label, BootArguments(material, program.flavour)),
-                          exitCode, captured);
+  const std::string imagePath = program.writesToStandardOutput ? "" : image.ResultPath();
+  const platform::ProcessRun run = RunMasteringProgram(
+      program, workingFolder, MkisofsArguments(outputFlag, imagePath, label, BootArguments(material, program.flavour)),
+      exitCode, captured, std::nullopt, program.writesToStandardOutput ? &image : nullptr);
   if (platform::InterruptRequested()) return false;
   switch (run) {
     case platform::ProcessRun::NotStarted:
@@ -55,17 +55,16 @@ bool MasterIsoImage(const std::string& workingFolder, const std::string& fullOut
   return false;
 }
 
-bool CompleteIsoImage(const std::string& workingFolder, const std::string& imagePath, Verbosity verbosity) {
+bool CompleteIsoImage(const std::string& workingFolder, std::FILE* image, Verbosity verbosity) {
   const BootMaterial material = FindBootMaterial(workingFolder);
+  const std::string mbrCode = material.hybridMbr.empty() ? "" : workingFolder + "/" + material.hybridMbr;
+  // Without material nothing is added, but the image is still read: a program
+  // that stopped halfway may have exited with 0 all the same.
   BootWays ways;
-  ways.biosCd = true;
-  if (!material.hybridMbr.empty() || !material.efiImage.empty()) {
-    const std::string mbrCode = material.hybridMbr.empty() ? "" : workingFolder + "/" + material.hybridMbr;
-    std::string why;
-    if (!CompleteBootWays(imagePath, mbrCode, material.efiImage, ways, why)) {
-      platform::PrintErr("Failed to complete the boot records of the image: %s\n", why.c_str());
-      return false;
-    }
+  std::string why;
+  if (!CompleteBootWays(image, mbrCode, material.efiImage, ways, why)) {
+    platform::PrintErr("Failed to complete the boot records of the image: %s\n", why.c_str());
+    return false;
   }
   if (verbosity == Verbose) platform::PrintOut("Boot: %s\n", BootWaysText(ways).c_str());
   return true;

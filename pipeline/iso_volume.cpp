@@ -62,6 +62,12 @@ std::optional<BootCatalog> ReadCatalog(const ImageBytes& image, std::uint32_t se
     why = "the boot catalog lies outside the volume";
     return std::nullopt;
   }
+  // A UEFI entry added to a catalog there would be overwritten by the
+  // partition tables, or overwrite them.
+  if (sector < kIsoSystemAreaSectors) {
+    why = "the boot catalog lies in the system area";
+    return std::nullopt;
+  }
   Sector data;
   if (!ReadSector(image, sector, data)) {
     why = "the boot catalog cannot be read";
@@ -162,6 +168,12 @@ std::optional<DirectoryEntry> FindInDirectory(const ImageBytes& image, const Iso
     why = "a directory lies outside the volume";
     return std::nullopt;
   }
+  // No mastering program puts one there; what is read there is whatever the
+  // system area holds, and the partition tables may replace it.
+  if (directory.sector < kIsoSystemAreaSectors) {
+    why = "a directory lies in the system area";
+    return std::nullopt;
+  }
   Sector data;
   for (std::uint32_t i = 0; i < SectorsFor(directory.size); ++i) {
     if (!ReadSector(image, directory.sector + i, data)) {
@@ -197,7 +209,7 @@ std::optional<DirectoryEntry> FindInDirectory(const ImageBytes& image, const Iso
 
 }  // namespace
 
-std::optional<IsoVolume> ReadIsoVolume(const ImageBytes& image, std::string& why) {
+std::optional<IsoVolume> ReadIsoVolume(const ImageBytes& image, std::uint64_t imageSize, std::string& why) {
   IsoVolume volume;
   bool primary = false;
   std::uint32_t catalogSector = 0;
@@ -221,6 +233,14 @@ std::optional<IsoVolume> ReadIsoVolume(const ImageBytes& image, std::string& why
   }
   if (!primary) {
     why = "it has no primary volume descriptor";
+    return std::nullopt;
+  }
+  // A program that stopped halfway leaves a volume that claims more than the
+  // file holds; checking it once here covers every extent inside the volume.
+  const std::uint64_t heldSectors = imageSize / kIsoSectorSize;
+  if (heldSectors < volume.volumeSectors) {
+    why = "the file holds " + std::to_string(heldSectors) + " of the volume's " +
+          std::to_string(volume.volumeSectors) + " sectors";
     return std::nullopt;
   }
   if (!InsideVolume(volume.root, volume.volumeSectors)) {

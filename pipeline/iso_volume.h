@@ -17,6 +17,9 @@
 using ImageBytes = std::function<bool(std::uint64_t offset, void* data, std::size_t size)>;
 
 inline constexpr std::uint32_t kIsoSectorSize = 2048;
+/// The sectors before the volume descriptors: the system area, which holds
+/// the partition tables of an image that boots from a disk.
+inline constexpr std::uint32_t kIsoSystemAreaSectors = 16;
 
 /// A file's place in the image.
 struct IsoExtent {
@@ -52,15 +55,19 @@ struct IsoVolume {
   std::optional<BootCatalog> catalog;  ///< none without an El Torito boot record
 };
 
-/// Reads the volume descriptors and, when there is one, the boot catalog.
-/// Empty with `why` set when they are malformed: no primary descriptor among
-/// the first few, a catalog outside the volume, a validation entry whose
-/// checksum or key bytes are wrong, sections that overrun the catalog sector.
-std::optional<IsoVolume> ReadIsoVolume(const ImageBytes& image, std::string& why);
+/// Reads the volume descriptors and, when there is one, the boot catalog, of
+/// an image of `imageSize` bytes. Empty with `why` set when they are
+/// malformed: no primary descriptor among the first few, an image shorter
+/// than its volume, a catalog outside the volume or in the system area, a
+/// validation entry whose checksum or key bytes are wrong, sections that
+/// overrun the catalog sector. So every extent inside the volume that is read
+/// is inside the image too.
+std::optional<IsoVolume> ReadIsoVolume(const ImageBytes& image, std::uint64_t imageSize, std::string& why);
 
 /// Finds `path` ("boot/grub/efi.img") by its Rock Ridge names, or by its ISO
 /// 9660 names compared without case, version and trailing dot. Empty when no
 /// such file is there; `why` is set as well when a directory on the way is
-/// malformed (a record overrunning its sector, an extent outside the volume).
+/// malformed (a record overrunning its sector, an extent outside the volume or
+/// a directory in the system area).
 std::optional<IsoExtent> FindIsoFile(const ImageBytes& image, const IsoVolume& volume, const std::string& path,
                                      std::string& why);

@@ -38,9 +38,9 @@ MasteringProgram FirstProgramOnPath() {
     const std::string path = platform::FullPath(found, full) ? full : found;
     // The name keeps the program's own file name: xorriso picks its mkisofs
     // emulation from it.
-    return {path, path, known.flavour};
+    return {path, path, known.flavour, true};
   }
-  return {"", "", MkisofsFlavour::FixedCommandOnly};
+  return {"", "", MkisofsFlavour::FixedCommandOnly, false};
 }
 
 }  // namespace
@@ -72,8 +72,9 @@ std::vector<platform::ProcessArgument> MasteringCommand(const MasteringProgram& 
 platform::ProcessRun RunMasteringProgram(const MasteringProgram& program, const std::string& workingFolder,
                                          const std::vector<platform::ProcessArgument>& arguments,
                                          std::uint32_t& exitCode, std::string* capturedOutput,
-                                         std::optional<std::chrono::milliseconds> timeLimit) {
+                                         std::optional<std::chrono::milliseconds> timeLimit,
+                                         const platform::OutputPlace* image) {
   if (program.path.empty()) return platform::ProcessRun::NotStarted;
   return platform::RunProcess(program.path, MasteringCommand(program, arguments), workingFolder, exitCode,
-                              capturedOutput, timeLimit);
+                              capturedOutput, timeLimit, image);
 }

@@ -22,6 +22,11 @@ struct MasteringProgram {
   /// The first word of its command line, the name it sees itself by.
   platform::ProcessArgument name;
   MkisofsFlavour flavour = MkisofsFlavour::FixedCommandOnly;
+  /// True when the image is handed to it as its standard output (no "-o"):
+  /// it then writes only the file the tool opened, whatever another user
+  /// renames meanwhile. The distribution's own program keeps its fixed
+  /// command line, which names the file.
+  bool writesToStandardOutput = false;
 };
 
 /// The distribution's own program in `workingFolder`, its flavour not yet
@@ -45,9 +50,11 @@ MasteringProgram FindMasteringProgram(const std::string& workingFolder);
 std::vector<platform::ProcessArgument> MasteringCommand(const MasteringProgram& program,
                                                         const std::vector<platform::ProcessArgument>& arguments);
 
-/// Runs the program's command in `workingFolder` as platform::RunProcess does;
-/// NotStarted when there is no program.
+/// Runs the program's command in `workingFolder` as platform::RunProcess does
+/// (its standard output `image` when given); NotStarted when there is no
+/// program.
 platform::ProcessRun RunMasteringProgram(const MasteringProgram& program, const std::string& workingFolder,
                                          const std::vector<platform::ProcessArgument>& arguments,
                                          std::uint32_t& exitCode, std::string* capturedOutput = nullptr,
-                                         std::optional<std::chrono::milliseconds> timeLimit = std::nullopt);
+                                         std::optional<std::chrono::milliseconds> timeLimit = std::nullopt,
+                                         const platform::OutputPlace* image = nullptr);

@@ -22,9 +22,8 @@ std::vector<ProcessArgument> MkisofsArguments(const std::string& outputFlag, con
       {"boot/isolinux/isolinux.boot", true},
   };
   arguments.insert(arguments.end(), bootArguments.begin(), bootArguments.end());
+  if (!outputPath.empty()) arguments.insert(arguments.end(), {"-o", {outputPath, true}});
   arguments.insert(arguments.end(), {
-                                        "-o",
-                                        {outputPath, true},
                                         "-A",
                                         {label, true},
                                         "-V",

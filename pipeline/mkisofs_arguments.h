@@ -8,7 +8,8 @@
 /// The mastering arguments after the program's name, in their fixed order: the
 /// output flag, Joliet and Rock Ridge names, no deep relocation, the El Torito
 /// boot image (kBiosLoader) and catalog, then `bootArguments` (further boot
-/// ways, which must follow the BIOS entry), the image file, the application and
+/// ways, which must follow the BIOS entry), "-o" and the image file (none when
+/// `outputPath` is empty: the image goes to standard output), the application and
 /// volume labels, and "." as the root. Paths and labels are always quoted on a
 /// Windows command line, as in the command the distribution's own program was
 /// made for.

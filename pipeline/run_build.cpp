@@ -1,8 +1,10 @@
 #include "pipeline/run_build.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <exception>
+#include <memory>
 
 #include "archive/file_error.h"
 #include "archive/tar_reader.h"
@@ -26,6 +28,7 @@
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/private_folder.h"
+#include "platform/tree_times.h"
 
 namespace {
 
@@ -45,17 +48,18 @@ class RunCleanup {
   ~RunCleanup() {
     if (finished_ || std::uncaught_exceptions() > exceptionsAtStart_) return;
     if (!folder_.empty()) RemoveFolderTree(folder_);
-    if (!file_.empty()) platform::DeleteFile(file_);
+    if (output_ != nullptr) output_->Discard();
   }
 
   void RemoveFolder(const std::string& folder) { folder_ = folder; }
-  void RemoveFile(const std::string& file) { file_ = file; }
+  /// What `output` made goes too; it must outlive this object.
+  void DiscardOutput(platform::OutputPlace& output) { output_ = &output; }
   void Finished() { finished_ = true; }
 
  private:
   const int exceptionsAtStart_ = std::uncaught_exceptions();
   std::string folder_;
-  std::string file_;
+  platform::OutputPlace* output_ = nullptr;
   bool finished_ = false;
 };
 
@@ -100,8 +104,11 @@ class Build {
   bool UntarFile(const std::string& archivePath, const std::optional<std::string>& target,
                  IUntarCallback* callback) const;
 
+  /// Downloads stay in the working folder; what the image holds goes into
+  /// its tree.
   std::string InWorkingFolder(const std::string& name) const { return workingFolder_ + "/" + name; }
-  std::string RootCopy() const { return InWorkingFolder(kRootCopyFolder); }
+  std::string TreeFolder() const { return InWorkingFolder(kImageTreeFolderName); }
+  std::string RootCopy() const { return TreeFolder() + "/" + kRootCopyFolder; }
   std::string PackageTar() const { return RootCopy() + kPackageTarFileName; }
 
   const std::string& outputPath_;
@@ -114,8 +121,7 @@ class Build {
 
   std::optional<SourceDate> sourceDate_;
   std::string fullOutputPath_;
-  std::string imagePath_;
-  bool outputCreated_ = false;
+  platform::OutputPlace output_;
   std::string workingFolder_;
   VirusDataVersion version_{};
   // Released after the clean-up: no second run may take the folder before
@@ -212,22 +218,28 @@ bool Build::Prepare() {
 }
 
 /// The image lands where the file system resolves the output path, through
-/// links as for any program that writes a file; messages keep the path as
-/// typed. It may not land in the working folder, which goes at the end of the
-/// run with all that is in it.
+/// links as for any program that writes a file (and refused where the system
+/// refuses them to `cp`); messages keep the path as typed. It may not land in
+/// the working folder, which goes at the end of the run with all that is in
+/// it. A file that was there before gets the new file that replaces it now,
+/// so that a folder that takes no new file is known before any download.
 bool Build::PrepareOutput() {
-  if (!platform::ResolveLinks(outputPath_, imagePath_)) return OutputFails(LastErrorText());
-  if (IsInsideWorkingFolder(imagePath_, workingFolder_)) {
+  if (!output_.Open(outputPath_)) return OutputFails(FileErrorText());
+  // A failed run leaves no empty or half image where there was no file before.
+  cleanup_.DiscardOutput(output_);
+  if (IsInsideWorkingFolder(output_.RealPath(), workingFolder_)) {
     return OutputFails(ErrorCodeText(platform::kErrorInsideWorkingFolder));
   }
-  if (!ProbeOutputFile(imagePath_, outputCreated_)) return OutputFails(FileErrorText());
-  // A failed run leaves no empty or half image where there was no file before.
-  if (outputCreated_) cleanup_.RemoveFile(imagePath_);
+  // Only a folder that refuses new files to this user has the image made in
+  // place; no room, no inode or a name the folder cannot hold end the run.
+  if (!output_.Created() && !output_.CreateBeside(kStagedImageTag) && errno != EACCES && errno != EPERM) {
+    return OutputFails(FileErrorText());
+  }
   return true;
 }
 
 /// The distribution, proved unless the user named where it comes from, and
-/// unpacked into the working folder.
+/// unpacked into the image's tree.
 bool Build::FetchDistribution() {
   const std::string archive = InWorkingFolder(kDistributionFileName);
   const std::string url = distributionUrl_ ? *distributionUrl_ : DefaultDistributionUrl(settings_);
@@ -240,9 +252,12 @@ bool Build::FetchDistribution() {
     Step("Integrity of the Linux distribution successfully verified.\n");
   }
   if (!Next("Unpacking Linux distribution...\n")) return false;
-  if (!UntarFile(archive, workingFolder_, nullptr)) {
-    return Fail("Failed to unpack the Linux distribution to %s: %s\n", workingFolder_.c_str(),
-                FileErrorText().c_str());
+  std::string tree;
+  if (!CreateImageTree(workingFolder_, tree)) {
+    return Fail("Failed to create the image folder %s: %s\n", TreeFolder().c_str(), LastErrorText().c_str());
+  }
+  if (!UntarFile(archive, tree, nullptr)) {
+    return Fail("Failed to unpack the Linux distribution to %s: %s\n", tree.c_str(), FileErrorText().c_str());
   }
   platform::DeleteFile(archive);
   return true;
@@ -302,21 +317,23 @@ bool Build::FetchIdentities() {
 /// mastering reports its own failures.
 bool Build::Master() {
   if (!Next("Creating the ISO image: %s...\n", outputPath_.c_str())) return false;
+  const std::string tree = TreeFolder();
+  // Whoever mounts the image may read it, whatever the umask it was made under.
+  if (!platform::MakeTreeReadable(tree)) {
+    return Fail("Failed to set the file modes in %s: %s\n", tree.c_str(), LastErrorText().c_str());
+  }
   // The same mirror then gives the same image bytes.
-  if (sourceDate_ && !SetTreeTimesToSourceDate(workingFolder_, *sourceDate_)) {
-    return Fail("Failed to set the file times in %s: %s\n", workingFolder_.c_str(), LastErrorText().c_str());
+  if (sourceDate_ && !SetTreeTimesToSourceDate(tree, *sourceDate_)) {
+    return Fail("Failed to set the file times in %s: %s\n", tree.c_str(), LastErrorText().c_str());
   }
-  std::string mastered = imagePath_;
-  std::string staged;
-  if (!outputCreated_ && platform::CreateFileBeside(imagePath_, kStagedImageTag, staged)) {
-    cleanup_.RemoveFile(staged);
-    mastered = staged;
-  }
-  if (!MasterIsoImage(workingFolder_, mastered, version_, verbosity_) ||
-      !CompleteIsoImage(workingFolder_, mastered, verbosity_)) {
-    return false;
-  }
-  if (mastered != imagePath_ && !platform::MoveIntoPlace(mastered, imagePath_)) return OutputFails(FileErrorText());
+  if (!output_.TruncateResult()) return OutputFails(FileErrorText());
+  if (!MasterIsoImage(tree, output_, version_, verbosity_)) return false;
+  // The completion reads and writes the image through the tool's own handle,
+  // never by a name that another user could point elsewhere meanwhile.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> image(output_.OpenResultStream(), std::fclose);
+  if (!image) return OutputFails(FileErrorText());
+  if (!CompleteIsoImage(tree, image.get(), verbosity_)) return false;
+  if (std::fclose(image.release()) != 0 || !output_.Commit()) return OutputFails(FileErrorText());
   return true;
 }
 

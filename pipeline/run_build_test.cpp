@@ -160,8 +160,9 @@ TEST_F(RunBuildTest, NormalRunPrintsTheThirteenStepsAndImagesTheDistributionWith
   const std::string& mirror = DemoMirror();
   Serve(mirror);
   // An interrupted earlier run left its working folder; none of it may reach the image.
-  fs::create_directories(WorkingFolder() + "/slax");
-  WriteWholeFile(WorkingFolder() + "/slax/stale.bin", "stale");
+  const std::string leftTree = WorkingFolder() + "/" + kImageTreeFolderName;
+  fs::create_directories(leftTree + "/slax");
+  WriteWholeFile(leftTree + "/slax/stale.bin", "stale");
 
   Outcome r = Build("out.iso");
   ASSERT_TRUE(r.ok) << r.err;
@@ -230,8 +231,9 @@ TEST_F(RunBuildTest, VerboseProgressLinesAreBlankedBeforeEachNextMessage) {
   // One progress reporter each: the two downloads, their two manifests, the
   // unpacking, the decompression, the version scan and the identities download.
   EXPECT_EQ(blanks, 8);
-  // Verbose mastering names the image file it writes; the quiet one does not.
-  EXPECT_NE(r.err.find(Output("out.iso")), std::string::npos) << r.err;
+  // Verbose mastering reports on the image it writes (the file, or its
+  // standard output); the quiet one does not.
+  EXPECT_NE(r.err.find("-outdev"), std::string::npos) << r.err;
   ExpectTempFolderClean();
 }
 
@@ -682,6 +684,16 @@ TEST_F(RunBuildTest, UnwritableOutputEndsTheBuildBeforeAnyDownload) {
                     },
                     "Permission denied"});
   }
+  // Root may not follow, any more than `cp` may, a link that another user
+  // planted in a folder that all may write.
+  const std::string shared = place_ / "shared";
+  fs::create_directory(shared);
+  fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+  WriteWholeFile(place_ / "victim", "root's own file");
+  fs::create_symlink(place_ / "victim", shared + "/planted.iso");
+  if (GiveLinkToAnotherUserInASharedFolder(shared + "/planted.iso")) {
+    rows.push_back({"another user's link in a shared folder", "shared/planted.iso", nullptr, "Permission denied"});
+  }
   Serve(DemoMirror());
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
@@ -693,4 +705,58 @@ TEST_F(RunBuildTest, UnwritableOutputEndsTheBuildBeforeAnyDownload) {
     ExpectTempFolderClean();
   }
   EXPECT_EQ(Requests(), std::vector<std::string>{});
+  EXPECT_EQ(ReadWholeFile(place_ / "victim"), "root's own file");
+}
+
+// Mastering programs that misbehave, or let another user do so, while an
+// earlier image waits to be replaced: that image, and every other file, stays
+// as it was.
+TEST_F(RunBuildTest, AnEarlierImageOutlivesWhatHappensToTheNewOne) {
+  if (!MastersWithAProgramFoundOnPath()) {
+    GTEST_SKIP() << "here the distribution's own program masters, and nobody renames the tool's open file";
+  }
+  struct Row {
+    const char* why;
+    std::string output;
+    std::string script;
+    std::string err;
+  };
+  const std::string longName = std::string(240, 'l') + ".iso";
+  const std::string writeHalf =
+      "out=; prev=; for a; do [ \"$prev\" = -o ] && out=$a; prev=$a; done\n"
+      "if [ -n \"$out\" ]; then printf half > \"$out\"; else printf half; fi\nexit 1\n";
+  const Row rows[] = {
+      {"another user swaps the new file for a link before the program starts", "out.iso",
+       "(cd \"$PLACE\" && for f in *.rscdc-partial-*; do mv \"$f\" moved-away; ln -s victim \"$f\"; done)\n"
+       "exec \"$REAL\" \"$@\"\n",
+       "Cannot open the output file " + Output() +
+           ": Another file was put under the name of the tool's new file\n"},
+      {"a name too long for the new file's suffix, and a program that fails half-way", longName, writeHalf,
+       "mkisofs failed with exit code 1\n"},
+  };
+  ScratchFolder bin("build-bin");
+  WriteWholeFile(bin / "xorrisofs", "#!/bin/sh\n");
+  ScopedEnvironmentVariable place("PLACE", place_.path());
+  ScopedEnvironmentVariable real("REAL", FindOnPath("xorrisofs"));
+  ScopedEnvironmentVariable path("PATH", bin.path() + ":" + std::getenv("PATH"));
+  Serve(DemoMirror());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    fs::remove_all(place_.path());
+    fs::create_directories(place_.path());
+    WriteWholeFile(bin / "xorrisofs", "#!/bin/sh\n" + row.script);
+    fs::permissions(bin / "xorrisofs", fs::perms(0755));
+    WriteWholeFile(Output(row.output), kPreviousImage);
+    fs::permissions(Output(row.output), fs::perms(0644));
+    WriteWholeFile(place_ / "victim", "another file");
+    fs::permissions(place_ / "victim", fs::perms(0600));
+    Outcome r = Build(row.output, std::nullopt, Quiet);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.err, row.err);
+    EXPECT_EQ(ReadWholeFile(Output(row.output)), kPreviousImage);
+    EXPECT_EQ(fs::status(Output(row.output)).permissions(), fs::perms(0644));
+    EXPECT_EQ(ReadWholeFile(place_ / "victim"), "another file");
+    EXPECT_EQ(fs::status(place_ / "victim").permissions(), fs::perms(0600));
+    ExpectTempFolderClean();
+  }
 }

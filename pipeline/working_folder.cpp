@@ -1,11 +1,13 @@
 #include "pipeline/working_folder.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/file.h"
 #include "platform/last_error.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
+#include "platform/tree_times.h"
 
 namespace {
 
@@ -21,12 +23,17 @@ bool GetTempFolder(std::string& tempFolder) { return platform::TempFolder(tempFo
 
 bool PrepareWorkingFolder(const std::string& tempFolder, platform::ExclusiveLock& lock, std::string& workingFolder,
                           std::uint32_t& errorCode) {
-  const std::string folder = tempFolder + kWorkingFolderName;
   auto fail = [&] {
     errorCode = platform::GetLastError();
     lock.Release();
     return false;
   };
+  // Checking the working folder alone is too late when someone else can swap
+  // it, or a folder above it, for a link during the run. From here on the name
+  // with links resolved: a link on the way could be pointed elsewhere later.
+  std::string realTempFolder;
+  if (!platform::CheckTempFolder(tempFolder, realTempFolder)) return fail();
+  const std::string folder = realTempFolder + kWorkingFolderName;
   if (!lock.Acquire(LockPath(folder))) return fail();
   RemoveFolderTree(folder);
   // A leftover that could not be removed completely is reused, but only if it
@@ -39,12 +46,22 @@ bool PrepareWorkingFolder(const std::string& tempFolder, platform::ExclusiveLock
   return true;
 }
 
-bool IsInsideWorkingFolder(const std::string& imagePath, const std::string& workingFolder) {
-  return platform::IsAtOrBelow(imagePath, workingFolder) || platform::IsAtOrBelow(imagePath, LockPath(workingFolder));
+bool CreateImageTree(const std::string& workingFolder, std::string& tree) {
+  const std::string folder = workingFolder + "/" + kImageTreeFolderName;
+  // A leftover of an earlier run that could not be removed is reused, as the
+  // working folder around it is.
+  if (!platform::MakeDirectory(folder) && errno != EEXIST) {
+    platform::SetLastError(platform::ErrorCodeFromErrno(errno));
+    return false;
+  }
+  // Its mode set outright, as the umask would have it private.
+  if (!platform::MakeTreeReadable(folder)) return false;
+  tree = folder;
+  return true;
 }
 
-bool ProbeOutputFile(const std::string& fullOutputPath, bool& created) {
-  return platform::ProbeAppendableFile(fullOutputPath, created);
+bool IsInsideWorkingFolder(const std::string& imagePath, const std::string& workingFolder) {
+  return platform::IsAtOrBelow(imagePath, workingFolder) || platform::IsAtOrBelow(imagePath, LockPath(workingFolder));
 }
 
 bool RemoveFolderTree(const std::string& folder) { return platform::RemoveTree(folder); }

@@ -11,6 +11,11 @@
 /// Fixed name of the private working folder under the temporary folder.
 inline constexpr const char* kWorkingFolderName = "CorvexBootableAvTempFolder";
 
+/// Name of the image's tree inside the working folder. The working folder
+/// itself stays private; the tree is the image's root, whose folders and files
+/// any reader of the image must be able to see.
+inline constexpr const char* kImageTreeFolderName = "image";
+
 /// Absolute form of the output path as typed (the file need not exist).
 /// Failure: reason in the last error.
 bool ExpandOutputPath(const std::string& outputPath, std::string& fullPath);
@@ -26,15 +31,15 @@ bool GetTempFolder(std::string& tempFolder);
 bool PrepareWorkingFolder(const std::string& tempFolder, platform::ExclusiveLock& lock, std::string& workingFolder,
                           std::uint32_t& errorCode);
 
-/// True when writing to `imagePath` (resolved by platform::ResolveLinks) would
-/// land in the working folder, which the run empties and removes, or on the
-/// lock file beside it.
-bool IsInsideWorkingFolder(const std::string& imagePath, const std::string& workingFolder);
+/// Creates the image's tree in the working folder, readable by all whatever
+/// the umask, and gives its path (no trailing separator). Failure: reason in
+/// the last error.
+bool CreateImageTree(const std::string& workingFolder, std::string& tree);
 
-/// Proves that the output file can be opened for appending; creates it empty
-/// when missing (`created` then says so) and never truncates it. Failure:
-/// reason in `errno`.
-bool ProbeOutputFile(const std::string& fullOutputPath, bool& created);
+/// True when the file at `imagePath` (as platform::OutputPlace found it) is
+/// in the working folder, which the run empties and removes, or is the lock
+/// file beside it.
+bool IsInsideWorkingFolder(const std::string& imagePath, const std::string& workingFolder);
 
 /// Removes a folder tree. Best effort: callers ignore the result.
 bool RemoveFolderTree(const std::string& folder);

@@ -73,40 +73,6 @@ TEST(PrepareWorkingFolderTest, FailsWithTheCreationErrorCode) {
   EXPECT_EQ(working, "");
 }
 
-TEST(ProbeOutputFileTest, CreatesMissingFileAndKeepsExistingContent) {
-  ScratchFolder dir("probe");
-  bool created = false;
-  ASSERT_TRUE(ProbeOutputFile(dir / "new.iso", created));
-  EXPECT_TRUE(created);
-  EXPECT_TRUE(PathExists(dir / "new.iso"));
-  EXPECT_EQ(ReadWholeFile(dir / "new.iso"), "");
-
-  WriteWholeFile(dir / "old.iso", "previous image");
-  ASSERT_TRUE(ProbeOutputFile(dir / "old.iso", created));
-  EXPECT_FALSE(created);
-  EXPECT_EQ(ReadWholeFile(dir / "old.iso"), "previous image");
-}
-
-TEST(ProbeOutputFileTest, ReportsTheCRuntimeReason) {
-  if (!FoldersAsFilesGiveEISDIR()) GTEST_SKIP() << "opening a folder fails with EACCES here, not EISDIR";
-  ScratchFolder dir("probe");
-  bool created = false;
-  errno = 0;
-  EXPECT_FALSE(ProbeOutputFile(dir / "missing/out.iso", created));
-  EXPECT_EQ(errno, ENOENT);
-  fs::create_directories(dir / "a-folder");
-  errno = 0;
-  EXPECT_FALSE(ProbeOutputFile(dir / "a-folder", created));
-  EXPECT_EQ(errno, EISDIR);
-  if (!testing_support::IgnoresFilePermissions()) {
-    WriteWholeFile(dir / "ro.iso", "x");
-    fs::permissions(dir / "ro.iso", fs::perms::owner_read);
-    errno = 0;
-    EXPECT_FALSE(ProbeOutputFile(dir / "ro.iso", created));
-    EXPECT_EQ(errno, EACCES);
-  }
-}
-
 TEST(ExpandOutputPathTest, RelativePathBecomesFull) {
   std::string full;
   ASSERT_TRUE(ExpandOutputPath("x.iso", full));

@@ -29,6 +29,12 @@ const char* OwnLastErrorText(std::uint32_t code) {
       return kNotRegularFileText;
     case kErrorInsideWorkingFolder:
       return "It is inside the tool's working folder";
+    case kErrorTempFolderNotOwned:
+      return "It, or a folder above it, belongs to another user; set TMPDIR (on Windows: TMP) to a folder of "
+             "your own";
+    case kErrorTempFolderShared:
+      return "Other users may rename what is in it, or in a folder above it (writable by them, without the "
+             "sticky bit); set TMPDIR (on Windows: TMP) to a folder of your own";
     case kErrorFileTooLarge:
       return "The file exceeds the size limit of this download";
     case kErrorNotZipArchive:
@@ -47,6 +53,8 @@ const char* OwnErrnoText(int errorNumber) {
       return "The archive contains unsupported features";
     case kErrnoNotRegularFile:
       return kNotRegularFileText;
+    case kErrnoFileReplaced:
+      return "Another file was put under the name of the tool's new file";
   }
   return nullptr;
 }

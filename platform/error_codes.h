@@ -25,6 +25,8 @@ namespace platform {
   X(kErrorRunInProgress, 0x20000004)        /* another run holds the lock */                   \
   X(kErrorNotRegularFile, 0x20000005)       /* = kErrnoNotRegularFile, in this channel */      \
   X(kErrorInsideWorkingFolder, 0x20000006)  /* a path inside the working folder or its lock */ \
+  X(kErrorTempFolderNotOwned, 0x20000007)   /* the temporary folder or one above is another's */ \
+  X(kErrorTempFolderShared, 0x20000008)     /* others may rename in it, or one above it */     \
   X(kErrorFileTooLarge, 0x20000101)         /* past the size limit of a download */            \
   X(kErrorNotZipArchive, 0x20000102)        /* not the zip archive asked for */
 
@@ -38,7 +40,9 @@ namespace platform {
   X(ARCHIVE_UNSUPPORTED, 1102)                                                                   \
   /* Something that is no regular file (a pipe, a device, a socket): reading it may never end */ \
   /* and writing it stores nothing. */                                                           \
-  X(kErrnoNotRegularFile, 1103)
+  X(kErrnoNotRegularFile, 1103)                                                                  \
+  /* The name of a file the tool made now names another file: someone renamed it. */            \
+  X(kErrnoFileReplaced, 1104)
 
 #define RSCDC_ERROR_CODE_ENUMERATOR(name, value) name = value,
 #define RSCDC_ERROR_CODE_NAME(name, value) name,

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "platform/error_codes.h"
+#include "platform/paths.h"
 #include "platform/windows_api.h"
 
 namespace platform {
@@ -108,11 +109,100 @@ bool OpenRegular(const std::string& path, DWORD access, DWORD disposition, bool*
 
 bool IsReadableFile(const std::string& path) { return OpenRegular(path, GENERIC_READ, OPEN_EXISTING); }
 
-bool ProbeAppendableFile(const std::string& path, bool& created) {
-  return OpenRegular(path, FILE_APPEND_DATA, OPEN_ALWAYS, &created);
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The attributes a replaced file hands on to the file that replaces it.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// The most UTF-16 units a file name may have.
+constexpr std::size_t kNameLimit = 255;
+
+void CloseIfOpen(HANDLE& handle) {
+  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  handle = INVALID_HANDLE_VALUE;
 }
 
-bool CreateFileBeside(const std::string& path, const std::string& tag, std::string& created) {
+/// `name` cut to at most `size` UTF-16 units, never inside a surrogate pair.
+std::wstring Shortened(std::wstring name, std::size_t size) {
+  if (name.size() <= size) return name;
+  if (size > 0 && name[size - 1] >= 0xD800 && name[size - 1] <= 0xDBFF) --size;
+  name.resize(size);
+  return name;
+}
+
+}  // namespace
+
+struct OutputPlace::Handles {
+  HANDLE output = INVALID_HANDLE_VALUE;
+  bool outputReadable = false;
+  HANDLE newFile = INVALID_HANDLE_VALUE;
+  std::string newPath;
+  std::string resultPath;
+
+  HANDLE Result() const { return newFile != INVALID_HANDLE_VALUE ? newFile : output; }
+  void Close() {
+    CloseIfOpen(newFile);
+    CloseIfOpen(output);
+  }
+};
+
+std::intptr_t NativeResultHandle(const OutputPlace& place) {
+  return reinterpret_cast<std::intptr_t>(place.handles_->Result());
+}
+
+OutputPlace::OutputPlace() : handles_(std::make_unique<Handles>()) {}
+
+OutputPlace::~OutputPlace() {
+  const int saved = errno;
+  handles_->Close();
+  errno = saved;
+}
+
+bool OutputPlace::Open(const std::string& path) {
+  Handles& h = *handles_;
+  // Links and junctions are followed as Windows itself would follow them.
+  if (!ResolveLinks(path, realPath_)) {
+    SetErrnoFromLastError();
+    return false;
+  }
+  const std::wstring wide = UTF8ToUTF16(realPath_);
+  // The C runtime refuses to open a folder with EACCES; the question here is
+  // whether it is one.
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    errno = EISDIR;
+    return false;
+  }
+  h.outputReadable = true;
+  h.output = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h.output == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
+    h.outputReadable = false;
+    h.output = CreateFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+  }
+  if (h.output == INVALID_HANDLE_VALUE) {
+    SetErrnoFromLastError();
+    return false;
+  }
+  created_ = ::GetLastError() != ERROR_ALREADY_EXISTS;
+  if (GetFileType(h.output) != FILE_TYPE_DISK) {
+    h.Close();
+    errno = kErrnoNotRegularFile;
+    return false;
+  }
+  h.resultPath = realPath_;
+  return true;
+}
+
+bool OutputPlace::CreateBeside(const std::string& tag) {
+  Handles& h = *handles_;
+  const std::size_t slash = realPath_.find_last_of("\\/");
+  const std::string folder = realPath_.substr(0, slash + 1);
+  const std::wstring wideTag = UTF8ToUTF16(tag);
+  const std::wstring stem = Shortened(UTF8ToUTF16(realPath_.substr(slash + 1)),
+                                      kNameLimit > wideTag.size() + 6 ? kNameLimit - wideTag.size() - 6 : 0);
   // Unique among the names tried by this process, and unlikely to be taken by
   // another: a name that is taken is simply passed over.
   static unsigned counter = 0;
@@ -120,12 +210,16 @@ bool CreateFileBeside(const std::string& path, const std::string& tag, std::stri
   for (int attempt = 0; attempt < 100; ++attempt) {
     char unique[16];
     std::snprintf(unique, sizeof unique, "%06llx", (seed + ++counter * 7919ull) & 0xFFFFFFull);
-    const std::string candidate = path + tag + unique;
-    HANDLE handle = CreateFileW(UTF8ToUTF16(candidate).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::string candidate = folder + UTF16ToUTF8(stem) + tag + unique;
+    // No FILE_SHARE_DELETE: while the tool holds the file, nobody renames or
+    // deletes it under the tool; a program given its name may still write it.
+    HANDLE handle = CreateFileW(UTF8ToUTF16(candidate).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
-      CloseHandle(handle);
-      created = candidate;
+      h.newFile = handle;
+      h.newPath = candidate;
+      h.resultPath = candidate;
       return true;
     }
     if (::GetLastError() != ERROR_FILE_EXISTS) break;
@@ -134,13 +228,76 @@ bool CreateFileBeside(const std::string& path, const std::string& tag, std::stri
   return false;
 }
 
-bool MoveIntoPlace(const std::string& from, const std::string& to) {
-  if (MoveFileExW(UTF8ToUTF16(from).c_str(), UTF8ToUTF16(to).c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return true;
-  }
+const std::string& OutputPlace::ResultPath() const { return handles_->resultPath; }
+
+bool OutputPlace::TruncateResult() {
+  const HANDLE result = handles_->Result();
+  LARGE_INTEGER start{};
+  if (SetFilePointerEx(result, start, nullptr, FILE_BEGIN) && SetEndOfFile(result)) return true;
   SetErrnoFromLastError();
   return false;
+}
+
+std::FILE* OutputPlace::OpenResultStream() {
+  const Handles& h = *handles_;
+  if (h.newFile == INVALID_HANDLE_VALUE && !h.outputReadable) {
+    errno = EACCES;
+    return nullptr;
+  }
+  HANDLE duplicate = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), h.Result(), GetCurrentProcess(), &duplicate, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    SetErrnoFromLastError();
+    return nullptr;
+  }
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(duplicate), _O_BINARY);
+  if (descriptor < 0) {
+    CloseHandle(duplicate);
+    errno = EINVAL;
+    return nullptr;
+  }
+  std::FILE* stream = _fdopen(descriptor, "r+b");
+  if (stream == nullptr) _close(descriptor);
+  if (stream != nullptr) _fseeki64(stream, 0, SEEK_SET);
+  return stream;
+}
+
+bool OutputPlace::Commit() {
+  Handles& h = *handles_;
+  if (h.newFile == INVALID_HANDLE_VALUE) {
+    committed_ = true;
+    return true;
+  }
+  BY_HANDLE_FILE_INFORMATION old;
+  if (!GetFileInformationByHandle(h.output, &old)) {
+    SetErrnoFromLastError();
+    return false;
+  }
+  // The handles go first: a file open without FILE_SHARE_DELETE cannot be
+  // renamed, not even by its opener.
+  h.Close();
+  const std::wstring to = UTF8ToUTF16(realPath_);
+  if (!MoveFileExW(UTF8ToUTF16(h.newPath).c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    SetErrnoFromLastError();
+    return false;
+  }
+  committed_ = true;
+  // Hidden and system files stay so; failing that, the image is in place all
+  // the same.
+  if ((old.dwFileAttributes & kKeptAttributes) != 0) {
+    SetFileAttributesW(to.c_str(), old.dwFileAttributes & kKeptAttributes);
+  }
+  return true;
+}
+
+void OutputPlace::Discard() {
+  if (committed_) return;
+  const int saved = errno;
+  Handles& h = *handles_;
+  h.Close();
+  if (!h.newPath.empty()) DeleteFileW(UTF8ToUTF16(h.newPath).c_str());
+  if (created_) DeleteFileW(UTF8ToUTF16(realPath_).c_str());
+  errno = saved;
 }
 
 }  // namespace platform

@@ -14,17 +14,8 @@ inline constexpr char kPathSeparator = '/';
 /// both go, as Windows itself takes them. The file need not exist.
 bool FullPath(const std::string& path, std::string& full);
 
-/// Where writing to `path` lands, as the file system resolves it (where `cp`
-/// would write): the folder part is resolved by the file system, so that a
-/// `..` after a linked folder climbs from the link's target, not from its
-/// name; then, while the file name is a symbolic link, its target takes its
-/// place (a relative target counts from the link's real folder). A link whose
-/// target does not exist yet gives that target. A folder part that does not
-/// exist is left as written, made absolute, for the opening to report. Fails
-/// with ELOOP's code after too many links in a row.
-bool ResolveLinks(const std::string& path, std::string& resolved);
-
-/// True when `resolved` (a path as ResolveLinks gives it) is the file or
+/// True when `resolved` (a path with every link resolved, as
+/// OutputPlace::RealPath gives it) is the file or
 /// folder `place` itself or lies anywhere below it, as the file system sees
 /// them: any spelling of the same place counts. `resolved` need not exist.
 bool IsAtOrBelow(const std::string& resolved, const std::string& place);

@@ -43,56 +43,6 @@ bool FullPath(const std::string& path, std::string& full) {
   return true;
 }
 
-bool ResolveLinks(const std::string& path, std::string& resolved) {
-  // As many links in a row as the system itself follows before it gives up.
-  constexpr int kMaxLinks = 40;
-  if (path.empty()) {
-    SetLastError(ENOENT);
-    return false;
-  }
-  // Absolute, but not normalised: only the file system knows what a `..`
-  // after a linked folder means.
-  std::string current = path;
-  if (current.front() != '/') {
-    std::error_code ec;
-    const fs::path here = fs::current_path(ec);
-    if (ec) {
-      SetLastError(static_cast<std::uint32_t>(ec.value()));
-      return false;
-    }
-    current = here.string() + "/" + current;
-  }
-  for (int links = 0; links <= kMaxLinks; ++links) {
-    const std::size_t slash = current.find_last_of('/');
-    const std::string name = current.substr(slash + 1);
-    const std::string folder = slash == 0 ? "/" : current.substr(0, slash);
-    // A name that is a folder of its own ("", ".", "..") is no file to write;
-    // the opening says so.
-    if (name.empty() || name == "." || name == "..") break;
-    char* real = realpath(folder.c_str(), nullptr);
-    if (real == nullptr) break;
-    const std::string realFolder = std::string(real) == "/" ? "" : real;
-    std::free(real);
-    current = realFolder + "/" + name;
-    struct stat status;
-    if (lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) break;
-    std::error_code ec;
-    const std::string target = fs::read_symlink(current, ec).string();
-    if (ec) {
-      SetLastError(static_cast<std::uint32_t>(ec.value()));
-      return false;
-    }
-    if (target.empty()) break;
-    current = target.front() == '/' ? target : realFolder + "/" + target;
-    if (links == kMaxLinks) {
-      SetLastError(ELOOP);
-      return false;
-    }
-  }
-  resolved = current;
-  return true;
-}
-
 bool IsAtOrBelow(const std::string& resolved, const std::string& place) {
   struct stat wanted;
   if (stat(place.c_str(), &wanted) != 0) return false;

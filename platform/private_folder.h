@@ -15,6 +15,14 @@ bool CreatePrivateFolder(const std::string& path, bool& alreadyExisted);
 /// writable by nobody else. Otherwise false with the reason in the last error.
 bool CheckPrivateFolder(const std::string& path);
 
+/// True when nobody but the current user (or the administrator) can rename or
+/// replace anything in the temporary folder `folder` or in a folder above it;
+/// otherwise false with kErrorTempFolderNotOwned, kErrorTempFolderShared or the
+/// system's error. Gives the folder as the system found it, links resolved and
+/// ending with a separator: the name as given may lead through a link that its
+/// owner can point elsewhere once this check has passed.
+bool CheckTempFolder(const std::string& folder, std::string& realFolder);
+
 /// An exclusive lock on a lock file, held until the object goes.
 class ExclusiveLock {
  public:

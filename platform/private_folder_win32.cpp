@@ -125,6 +125,15 @@ bool CheckPrivateFolder(const std::string& path) {
   return true;
 }
 
+bool CheckTempFolder(const std::string& folder, std::string& realFolder) {
+  // The temporary folder (TMP, TEMP) is the account's own, in its profile,
+  // which Windows makes accessible to that account, SYSTEM and administrators
+  // only; an elevated run keeps the same account and profile. No other user can
+  // rename anything on the way there, as one could under a shared Unix /tmp.
+  realFolder = folder;
+  return true;
+}
+
 ExclusiveLock::~ExclusiveLock() { Release(); }
 
 bool ExclusiveLock::Acquire(const std::string& lockPath) {

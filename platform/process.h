@@ -12,6 +12,8 @@
 /// environment, and waited for. An interrupt request stops the child.
 namespace platform {
 
+class OutputPlace;
+
 /// Exit code reported for a child that was ended by a signal: 128 plus the signal
 /// number, as shells report it.
 inline constexpr std::uint32_t kSignalExitBase = 128;
@@ -47,10 +49,14 @@ enum class ProcessRun {
 /// kCapturedOutputLimit bytes). When an interrupt is requested meanwhile, or
 /// `timeLimit` passes, the child is asked to end, then made to, and waited for.
 /// A child ended by a signal exits with kSignalExitBase plus the signal number.
+/// With `standardOutput`, the child's standard output is that place's result
+/// file (written from its current position) and only its standard error is
+/// shared or captured.
 ProcessRun RunProcess(const std::string& program, const std::vector<ProcessArgument>& args,
                       const std::string& workingFolder, std::uint32_t& exitCode,
                       std::string* capturedOutput = nullptr,
-                      std::optional<std::chrono::milliseconds> timeLimit = std::nullopt);
+                      std::optional<std::chrono::milliseconds> timeLimit = std::nullopt,
+                      const OutputPlace* standardOutput = nullptr);
 
 /// `args` as the one command line a Windows process is given: separated by
 /// single blanks, each in double quotes when it holds blanks or quotes, is

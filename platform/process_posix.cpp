@@ -13,6 +13,7 @@
 #include "platform/console.h"
 #include "platform/interrupt.h"
 #include "platform/last_error.h"
+#include "platform/output_file.h"
 
 extern char** environ;
 
@@ -106,7 +107,7 @@ void Pause(OutputCollector* output) {
 
 ProcessRun RunProcess(const std::string& program, const std::vector<ProcessArgument>& args,
                       const std::string& workingFolder, std::uint32_t& exitCode, std::string* capturedOutput,
-                      std::optional<std::chrono::milliseconds> timeLimit) {
+                      std::optional<std::chrono::milliseconds> timeLimit, const OutputPlace* standardOutput) {
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
   for (const ProcessArgument& arg : args) argv.push_back(const_cast<char*>(arg.text.c_str()));
@@ -126,10 +127,16 @@ ProcessRun RunProcess(const std::string& program, const std::vector<ProcessArgum
     output = std::make_unique<OutputCollector>(*capturedOutput);
     if (!output->Open()) return fail(errno);
     for (int target : {1, 2}) {
+      if (target == 1 && standardOutput != nullptr) continue;
       if (int rc = posix_spawn_file_actions_adddup2(actions.get(), output->WriteEnd(), target); rc != 0) {
         return fail(rc);
       }
     }
+  }
+
+  if (standardOutput != nullptr) {
+    const int file = static_cast<int>(NativeResultHandle(*standardOutput));
+    if (int rc = posix_spawn_file_actions_adddup2(actions.get(), file, 1); rc != 0) return fail(rc);
   }
 
   // The child writes to the same console: what we printed must come first.

@@ -6,6 +6,7 @@
 
 #include "platform/console.h"
 #include "platform/interrupt.h"
+#include "platform/output_file.h"
 #include "platform/windows_api.h"
 
 namespace platform {
@@ -62,7 +63,7 @@ constexpr DWORD kPollMilliseconds = 50;
 
 ProcessRun RunProcess(const std::string& program, const std::vector<ProcessArgument>& args,
                       const std::string& workingFolder, std::uint32_t& exitCode, std::string* capturedOutput,
-                      std::optional<std::chrono::milliseconds> timeLimit) {
+                      std::optional<std::chrono::milliseconds> timeLimit, const OutputPlace* standardOutput) {
   std::unique_ptr<OutputPipe> output;
   if (capturedOutput != nullptr) {
     output = std::make_unique<OutputPipe>(*capturedOutput);
@@ -73,12 +74,25 @@ ProcessRun RunProcess(const std::string& program, const std::vector<ProcessArgum
   FlushOut();
   std::fflush(stderr);
 
+  // The child's copy of the result file's handle, inheritable, gone with the call.
+  std::unique_ptr<void, decltype(&CloseHandle)> fileForChild(nullptr, CloseHandle);
+  if (standardOutput != nullptr) {
+    HANDLE duplicate = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(NativeResultHandle(*standardOutput)),
+                         GetCurrentProcess(), &duplicate, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+      return ProcessRun::NotStarted;
+    }
+    fileForChild.reset(duplicate);
+  }
+
   STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = output ? output->WriteEnd() : GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdOutput = standardOutput != nullptr ? fileForChild.get()
+                       : output                 ? output->WriteEnd()
+                                                : GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = output ? output->WriteEnd() : GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION child;
   std::wstring commandLine = UTF8ToUTF16(WindowsCommandLine(args));

@@ -24,4 +24,16 @@ std::wstring UTF8ToUTF16(const std::string& text);
 std::string UTF16ToUTF8(const std::wstring& text);
 std::string UTF16ToUTF8(const wchar_t* text, std::size_t length);
 
+/// Where writing to `path` lands (paths_win32.cpp), for opening it there:
+/// the folder part resolved by the file system, so that a `..` after a linked
+/// folder climbs from the link's target; then, while the file name is a
+/// symbolic link or junction, its target takes its place (a relative target
+/// counts from the link's real folder). A link whose target does not exist
+/// yet gives that target. A folder part that does not exist is left as
+/// written, made absolute, for the opening to report. Fails after too many
+/// links in a row. Windows has no protection of shared folders against links
+/// to lose by following them here (and only privileged accounts make
+/// symbolic links).
+bool ResolveLinks(const std::string& path, std::string& resolved);
+
 }  // namespace platform

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/child_process.h"
@@ -47,6 +48,31 @@ std::string WithoutProgressLines(const std::string& out) {
     start = end + 1;
   }
   return kept;
+}
+
+/// The folders of an image that others cannot list (mode not r-x for them),
+/// and its files that others cannot read or can change, as xorriso lists them
+/// from the Rock Ridge modes; links aside. A listing without the root folder
+/// is a finding too.
+std::vector<std::string> EntriesClosedToOthers(const std::string& image) {
+  ChildResult r = RunChild(FindOnPath("xorriso"), {"-indev", image, "-find", "/", "-exec", "lsdl"});
+  const std::regex entry("^([-dl])[-rwxsStT]{6}([-rwxtT]{3}) .*");
+  std::vector<std::string> closed;
+  bool rootListed = false;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    if (!std::regex_match(line, m, entry)) continue;
+    const std::string others = m[2];
+    if (m[1] == "d") {
+      rootListed = rootListed || (line.size() >= 4 && line.compare(line.size() - 4, 4, " '/'") == 0);
+      if (others != "r-x") closed.push_back(line);
+    } else if (m[1] == "-" && (others[0] != 'r' || others[1] != '-')) {
+      closed.push_back(line);
+    }
+  }
+  if (!rootListed) closed.push_back("no root folder in xorriso's listing: " + r.err);
+  return closed;
 }
 
 /// Runs the program in a folder of its own with a temporary folder of its
@@ -94,12 +120,21 @@ class EndToEndTest : public DemoHostTest {};
 
 TEST_F(EndToEndTest, NormalRunShowsBannerAndStepsAndWritesTheLabelledImage) {
   Serve(DemoMirror());
-  ChildResult r = Run({"out.iso"});
+  // Under a umask that keeps all the run makes to its user, the image is still
+  // for whoever mounts it. A Windows program has no umask to honour.
+  const bool umaskApplies = ShellCanStartBuiltPrograms();
+  ChildResult r = umaskApplies ? RunChild("/bin/sh", {"-c", "umask 077; exec \"$0\" \"$@\"", BuiltProgram("cli/rscdc"),
+                                                      "out.iso"},
+                                          Options())
+                               : Run({"out.iso"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.out, ExpectedBanner() + StepLines("out.iso"));
   EXPECT_EQ(r.err, MasteringOfBootableFolder().err);
   ExpectTempFolderClean();
   EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
+  if (umaskApplies) {
+    EXPECT_EQ(EntriesClosedToOthers(Output()), std::vector<std::string>{});
+  }
 }
 
 TEST_F(EndToEndTest, QuietRunPrintsNothingOfItsOwn) {

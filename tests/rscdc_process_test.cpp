@@ -87,12 +87,12 @@ TEST_F(RscdcProcessTest, OutputInMissingFolderIsReportedWithFullPath) {
 }
 
 TEST_F(RscdcProcessTest, LeftoverWorkingFolderIsClearedAndExistingOutputKept) {
-  fs::create_directories(WorkingFolder() + "/slax");
-  WriteWholeFile(WorkingFolder() + "/slax/stale.bin", "stale");
+  fs::create_directories(WorkingFolder() + "/image/slax");
+  WriteWholeFile(WorkingFolder() + "/image/slax/stale.bin", "stale");
   WriteWholeFile(cwd_ / "out.iso", "previous image");
   ChildResult r = Run({"out.iso"});
   EXPECT_EQ(r.exitStatus, 1);
-  EXPECT_FALSE(PathExists(WorkingFolder() + "/slax/stale.bin"));
+  EXPECT_FALSE(PathExists(WorkingFolder() + "/image/slax/stale.bin"));
   EXPECT_EQ(ReadWholeFile(cwd_ / "out.iso"), "previous image");
 }
 
@@ -143,7 +143,7 @@ TEST_F(RscdcProcessTest, TheOutputIsWhereTheFileSystemPutsItAndNeverInTheWorking
       {"sym/link.iso", cwd_ / "sym/link.iso: Is a directory"},
       // The run would remove the image with its folder, or write into its lock.
       {WorkingFolder() + "/CorvexLive-SLAX.tar", WorkingFolder() + "/CorvexLive-SLAX.tar" + inside},
-      {WorkingFolder() + "/slax", WorkingFolder() + "/slax" + inside},
+      {WorkingFolder() + "/image", WorkingFolder() + "/image" + inside},
       {WorkingFolder() + ".lock", WorkingFolder() + ".lock" + inside},
       {"work/out.iso", cwd_ / "work/out.iso" + inside},
   };
@@ -154,5 +154,50 @@ TEST_F(RscdcProcessTest, TheOutputIsWhereTheFileSystemPutsItAndNeverInTheWorking
     EXPECT_EQ(r.err, "Cannot open the output file " + row.error + "\n");
     EXPECT_EQ(ReadWholeFile(cwd_ / "x.iso") + ReadWholeFile(cwd_ / "target.iso"), "PRECIOUSPRECIOUS");
     EXPECT_FALSE(PathExists(WorkingFolder()));
+  }
+}
+
+TEST_F(RscdcProcessTest, TempFolderOthersCanRenameInIsRefusedBeforeAnythingIsMade) {
+  if (!HasUnixModes()) GTEST_SKIP() << "the temporary folder here is the account's own, under its profile";
+  // Root with another user's TMPDIR: that user could swap the working folder
+  // for a link during the download, and root would unpack where it leads.
+  const std::string shared =
+      ": Other users may rename what is in it, or in a folder above it (writable by them, without the sticky "
+      "bit); set TMPDIR (on Windows: TMP) to a folder of your own";
+  const std::string theirs =
+      ": It, or a folder above it, belongs to another user; set TMPDIR (on Windows: TMP) to a folder of your own";
+  fs::create_directories(temp_ / "open/mine");
+  fs::permissions(temp_ / "open", fs::perms::all);
+  fs::create_directories(temp_ / "sticky");
+  fs::permissions(temp_ / "sticky", fs::perms::all | fs::perms::sticky_bit);
+  fs::create_directories(temp_ / "theirs/mine");
+  // Only root can give a folder away; elsewhere those rows are left out.
+  const std::string chown = FindOnPath("chown");
+  const bool givenAway = !chown.empty() && RunChild(chown, {"65534", temp_ / "theirs"}).exitStatus == 0;
+  const struct {
+    std::string tmpdir, error;  // no error: accepted
+    bool needsGivenAway;
+  } rows[] = {
+      {temp_ / "open", shared, false},        {temp_ / "open/mine", shared, false},
+      {temp_ / "theirs", theirs, true},       {temp_ / "theirs/mine", theirs, true},
+      {temp_ / "sticky", "", false},
+  };
+  for (const auto& row : rows) {
+    if (row.needsGivenAway && !givenAway) continue;
+    SCOPED_TRACE(row.tmpdir);
+    ChildOptions options;
+    options.workingFolder = cwd_.path();
+    options.env["TMPDIR"] = row.tmpdir;
+    ChildResult r = RunChild(BuiltProgram("cli/rscdc"), {"-q", "out.iso"}, options);
+    const std::string working = row.tmpdir + "/" + kWorkingFolder;
+    EXPECT_EQ(r.exitStatus, 1);
+    if (row.error.empty()) {
+      EXPECT_EQ(r.err.find("Failed to create temp folder"), std::string::npos) << r.err;
+      EXPECT_TRUE(PathExists(working + ".lock"));
+    } else {
+      EXPECT_EQ(r.err, "Failed to create temp folder " + working + row.error + "\n");
+      EXPECT_FALSE(PathExists(working + ".lock"));
+      EXPECT_FALSE(PathExists(working));
+    }
   }
 }

@@ -21,7 +21,8 @@ struct MkisofsRecord {
 };
 
 /// A stand-in for the mastering program that MasterIsoImage starts: it records
-/// how it was started, may print a line on standard output, then ends as told.
+/// how it was started, may print a line (on standard error where standard
+/// output is the image, else on standard output), then ends as told.
 /// While the object lives it owns the environment variables that steer it (and
 /// on POSIX also PATH), which child processes inherit. On POSIX it is a shell
 /// script in a folder of its own that is the whole PATH; on Windows it is the
@@ -40,7 +41,7 @@ class MkisofsRecorder {
   /// Puts a file that cannot be started where PlaceFor puts the recorder.
   void PlaceUnstartable(const std::string& workingFolder);
 
-  /// The line the program prints on standard output; empty: none.
+  /// The line the program prints; empty: none.
   void Say(const std::string& line);
   /// How the program ends: a decimal exit code, or one of PlatformEnds().
   void EndWith(const std::string& end);

@@ -9,6 +9,7 @@
 
 // The mastering program is looked up on PATH by name, so the recorder is a
 // shell script in a folder that is the whole PATH while the recorder lives.
+// Its standard output is the image, so it speaks on standard error.
 
 namespace testing_support {
 namespace fs = std::filesystem;
@@ -16,7 +17,7 @@ namespace {
 
 constexpr const char* kScript = R"(#!/bin/sh
 { printf '%s\n' "$0"; pwd -P; for a in "$@"; do printf '%s\n' "$a"; done; } > "$RSCDC_MKISOFS_RECORD"
-[ -z "$RSCDC_MKISOFS_SAY" ] || printf '%s\n' "$RSCDC_MKISOFS_SAY"
+[ -z "$RSCDC_MKISOFS_SAY" ] || printf '%s\n' "$RSCDC_MKISOFS_SAY" >&2
 case ${RSCDC_MKISOFS_EXIT:-0} in SIG*) kill -s "${RSCDC_MKISOFS_EXIT#SIG}" $$ ;; esac
 exit "${RSCDC_MKISOFS_EXIT:-0}"
 )";

@@ -37,6 +37,12 @@ bool IgnoresFilePermissions();
 /// of room (ENOSPC), which fills a disk without filling one.
 bool HasFullDevice();
 
+/// Where the system refuses to follow, for anyone but its owner, a link that
+/// another user made in a sticky folder that all may write (as Linux with
+/// fs.protected_symlinks = 1), and this process may give a link away: makes
+/// the link at `path` another user's and answers true. False elsewhere.
+bool GiveLinkToAnotherUserInASharedFolder(const std::string& path);
+
 /// True where this process may make symbolic links. Windows lets only the
 /// privileged make them, and wine none.
 bool CanMakeSymlinks();

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 namespace testing_support {
@@ -40,6 +41,15 @@ std::size_t OpenHandleCount() {
 bool MakeFifo(const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; }
 
 bool IgnoresFilePermissions() { return geteuid() == 0; }
+
+bool GiveLinkToAnotherUserInASharedFolder(const std::string& path) {
+  std::ifstream setting("/proc/sys/fs/protected_symlinks");
+  int protectedLinks = 0;
+  // nobody, whom no test runs as.
+  constexpr uid_t kOtherUser = 65534;
+  return setting >> protectedLinks && protectedLinks == 1 && geteuid() == 0 &&
+         lchown(path.c_str(), kOtherUser, kOtherUser) == 0;
+}
 
 bool HasFullDevice() {
   struct stat status;

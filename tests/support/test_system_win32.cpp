@@ -50,6 +50,8 @@ bool MakeFifo(const std::string&) { return false; }
 // The read-only attribute holds for every user.
 bool IgnoresFilePermissions() { return false; }
 
+bool GiveLinkToAnotherUserInASharedFolder(const std::string&) { return false; }
+
 bool HasFullDevice() { return false; }
 
 bool CanMakeSymlinks() { return false; }
