@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -10,11 +9,10 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/error_codes.h"
 #include "platform/error_description.h"
 #include "platform/file.h"
-#include "platform/last_error.h"
 #include "platform/output_file.h"
-#include "platform/paths.h"
 #include "publish/publish_error.h"
 #include "publish/signing_identity.h"
 #include "verify/file_checksum.h"
@@ -31,7 +29,7 @@ namespace fs = std::filesystem;
 /// The prefix rscdc puts before a file name when it looks the file up.
 constexpr const char* kNamePrefix = ".\\";
 
-std::string errnoText(const char* fallback) { return errno != 0 ? std::strerror(errno) : fallback; }
+std::string errnoText(const char* fallback) { return errno != 0 ? platform::ErrnoDescription(errno) : fallback; }
 
 /// The verification library's diagnostic form on one line.
 std::string oneLine(const verify_exceptions::ve_base& e) {
@@ -45,39 +43,72 @@ std::string oneLine(const verify_exceptions::ve_base& e) {
   return text;
 }
 
-/// Where the manifest lands: through a link at the output path to the link's
-/// target, as rscdc writes its image, so the link stays a link. Refuses an
-/// output that is one of the inputs, since writing it would destroy what is
-/// being published or signed with, and one that is no regular file, since the
-/// rename would put a file where a device or pipe was.
-std::string checkOutputPath(const PublishOptions& options) {
-  std::error_code ec;
-  std::string place;
-  if (!platform::ResolveLinks(options.outputPath, place)) {
-    std::string reason;
-    if (!platform::SystemErrorDescription(platform::GetLastError(), reason)) reason = "cannot follow its links";
-    throw PublishError(options.outputPath, reason);
+/// The output as the system reaches it when writing, links and all, so that
+/// its protection of shared folders holds here as it does for `cp`: a link
+/// leads to its target, which gets the manifest, and the link stays. The
+/// manifest goes into a new file beside the real output and takes its place
+/// only on commit; anything made here and not committed goes with the object,
+/// so that a failed run leaves no empty file where there was none.
+class ManifestOutput {
+ public:
+  /// Refuses an output that is no regular file, since the rename would put a
+  /// file where a device or pipe was.
+  explicit ManifestOutput(const std::string& outputPath) : shownAs_(outputPath) {
+    if (place_.Open(outputPath)) return;
+    if (errno == EISDIR) throw PublishError(outputPath, "is a folder");
+    if (errno == platform::kErrnoNotRegularFile) {
+      throw PublishError(outputPath, "is not a regular file; only a regular file is replaced by the manifest");
+    }
+    throw PublishError(outputPath, "cannot be opened for writing: " + platform::ErrnoDescription(errno));
   }
-  const fs::file_status status = fs::symlink_status(platform::FilePath(place), ec);
-  if (!fs::exists(status)) return place;
-  if (fs::is_directory(status)) throw PublishError(options.outputPath, "is a folder");
-  if (!fs::is_regular_file(status)) {
-    throw PublishError(options.outputPath, "is not a regular file; only a regular file is replaced by the manifest");
-  }
+  ~ManifestOutput() { place_.Discard(); }
+  ManifestOutput(const ManifestOutput&) = delete;
+  ManifestOutput& operator=(const ManifestOutput&) = delete;
 
-  std::vector<std::string> inputs = options.files;
-  inputs.push_back(options.keyPath);
-  inputs.push_back(options.certificatePath);
-  inputs.insert(inputs.end(), options.chainPaths.begin(), options.chainPaths.end());
-  if (!options.trustedRootPath.empty()) inputs.push_back(options.trustedRootPath);
-  if (!options.crlPath.empty()) inputs.push_back(options.crlPath);
-  for (const std::string& input : inputs) {
-    if (fs::equivalent(platform::FilePath(place), platform::FilePath(input), ec)) {
-      throw PublishError(options.outputPath, "is also an input (" + input + "); the manifest needs a path of its own");
+  /// Refuses an output that is one of the inputs, since writing it would
+  /// destroy what is being published or signed with.
+  void refuseInputs(const PublishOptions& options) const {
+    std::vector<std::string> inputs = options.files;
+    inputs.push_back(options.keyPath);
+    inputs.push_back(options.certificatePath);
+    inputs.insert(inputs.end(), options.chainPaths.begin(), options.chainPaths.end());
+    if (!options.trustedRootPath.empty()) inputs.push_back(options.trustedRootPath);
+    if (!options.crlPath.empty()) inputs.push_back(options.crlPath);
+    std::error_code ec;
+    for (const std::string& input : inputs) {
+      if (fs::equivalent(platform::FilePath(place_.RealPath()), platform::FilePath(input), ec)) {
+        throw PublishError(shownAs_, "is also an input (" + input + "); the manifest needs a path of its own");
+      }
     }
   }
-  return place;
-}
+
+  /// The new file, for reading back what reached the disk.
+  const std::string& path() const { return place_.ResultPath(); }
+
+  void write(const std::string& bytes) {
+    errno = 0;
+    if (!place_.CreateBeside(".tmp-")) {
+      throw PublishError(shownAs_, "cannot create a file beside it: " + errnoText("unknown reason"));
+    }
+    std::FILE* file = place_.OpenResultStream();
+    if (file == nullptr) throw PublishError(path(), errnoText("cannot be opened"));
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool flushed = std::fflush(file) == 0;
+    const int closed = std::fclose(file);
+    if (!written || !flushed || closed != 0) throw PublishError(path(), errnoText("write error"));
+  }
+
+  void commit() {
+    errno = 0;
+    if (!place_.Commit()) {
+      throw PublishError(shownAs_, "cannot put the manifest in place: " + errnoText("unknown reason"));
+    }
+  }
+
+ private:
+  platform::OutputPlace place_;
+  std::string shownAs_;
+};
 
 /// Everything about a file that can be judged without reading it.
 file_entry describeFile(const std::string& path) {
@@ -117,59 +148,6 @@ void addChecksum(const std::string& path, file_entry& entry) {
   if (fs::file_size(platform::FilePath(path), ec) != entry.number || ec) throw PublishError(path, "changed while it was being read");
   entry.checksum = verify::hex_encode(digest);
 }
-
-/// A file beside the output that becomes the output only when committed, and
-/// is removed otherwise. `place` is where the output goes; messages name it
-/// `shownAs`, the path as typed.
-class PendingFile {
- public:
-  PendingFile(const std::string& place, const std::string& shownAs) : target_(place), shownAs_(shownAs) {
-    errno = 0;
-    if (platform::CreateFileBeside(place, ".tmp-", path_)) {
-      file_ = platform::OpenFile(path_, "wb");
-      if (file_ == nullptr) {  // the destructor does not run after a throw
-        const int error = errno;
-        platform::DeleteFile(path_);
-        errno = error;
-      }
-    }
-    if (file_ == nullptr) throw PublishError(shownAs, "cannot create a file beside it: " + errnoText("unknown reason"));
-  }
-  ~PendingFile() {
-    if (file_ != nullptr) std::fclose(file_);
-    if (!committed_) {
-      std::error_code ec;
-      fs::remove(platform::FilePath(path_), ec);
-    }
-  }
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
-
-  const std::string& path() const { return path_; }
-
-  void write(const std::string& bytes) {
-    errno = 0;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
-    const bool flushed = std::fflush(file_) == 0;
-    const int closed = std::fclose(file_);
-    file_ = nullptr;
-    if (!written || !flushed || closed != 0) throw PublishError(path_, errnoText("write error"));
-  }
-
-  void commit() {
-    std::error_code ec;
-    fs::rename(platform::FilePath(path_), platform::FilePath(target_), ec);
-    if (ec) throw PublishError(shownAs_, "cannot put the manifest in place: " + ec.message());
-    committed_ = true;
-  }
-
- private:
-  std::string target_;
-  std::string shownAs_;
-  std::string path_;
-  std::FILE* file_ = nullptr;
-  bool committed_ = false;
-};
 
 /// Proves what is on disk, not what was meant to be written: the reader must
 /// split it and the signer certificate must confirm the signature.
@@ -215,7 +193,8 @@ void checkAgainstRoot(const std::string& path, const PublishOptions& options) {
 }  // namespace
 
 PublishReport Publish(const PublishOptions& options) {
-  const std::string outputPlace = checkOutputPath(options);
+  ManifestOutput output(options.outputPath);
+  output.refuseInputs(options);
   const SigningIdentity identity =
       SigningIdentity::Load(options.keyPath, options.certificatePath, options.chainPaths);
 
@@ -240,10 +219,9 @@ PublishReport Publish(const PublishOptions& options) {
     throw PublishError(options.outputPath, e.what());
   }
 
-  PendingFile pending(outputPlace, options.outputPath);
-  pending.write(manifest);
-  checkWrittenLayout(pending.path(), manifest, options.outputPath);
-  if (!options.trustedRootPath.empty()) checkAgainstRoot(pending.path(), options);
-  pending.commit();
+  output.write(manifest);
+  checkWrittenLayout(output.path(), manifest, options.outputPath);
+  if (!options.trustedRootPath.empty()) checkAgainstRoot(output.path(), options);
+  output.commit();
   return {entries.size(), !options.trustedRootPath.empty()};
 }

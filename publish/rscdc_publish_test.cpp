@@ -25,7 +25,10 @@ namespace fs = std::filesystem;
 using testing_support::CanMakeSymlinks;
 using testing_support::ChildResult;
 using testing_support::Credential;
+using testing_support::FindOnPath;
+using testing_support::HasUnixModes;
 using testing_support::HasWindowsFileNames;
+using testing_support::IgnoresFilePermissions;
 using testing_support::MakeFifo;
 using testing_support::PathExists;
 using testing_support::PipesAndDevicesAreFiles;
@@ -33,6 +36,7 @@ using testing_support::ReadWholeFile;
 using testing_support::RunChild;
 using testing_support::ScratchFolder;
 using testing_support::Sha1Hex;
+using testing_support::ShellCanStartBuiltPrograms;
 using testing_support::TestIdentity;
 using testing_support::WriteWholeFile;
 
@@ -373,11 +377,22 @@ TEST_F(RscdcPublishTest, InputsThatCannotBeListedAreRefused) {
   const std::vector<std::string> signer = Signer(TestIdentity::SignerByRoot);
   ASSERT_TRUE(MakeFifo(folder_ / "pipe.dat"));
   fs::create_symlink("/dev/null", folder_ / "null.dat");
+  // Another user's link, in a folder where anyone may make one, to a file of
+  // root's: root must not write through it where the system forbids that.
+  WriteWholeFile(folder_ / "precious", "precious");
+  fs::create_directories(folder_ / "shared");
+  fs::permissions(folder_ / "shared", fs::perms::all | fs::perms::sticky_bit);
+  fs::create_symlink(folder_ / "precious", folder_ / "shared/m.dat");
+  const std::string chown = FindOnPath("chown");
+  const bool plantedLinkProtected = IgnoresFilePermissions() &&
+                                    ReadWholeFile("/proc/sys/fs/protected_symlinks") == "1\n" && !chown.empty() &&
+                                    RunChild(chown, {"-h", "65534", folder_ / "shared/m.dat"}).exitStatus == 0;
 
   const struct {
     const char* why;
     std::vector<std::string> args;
     std::string err;
+    bool needsPlantedLinkProtected = false;
   } cases[] = {
       {"a missing file", {"--out", Manifest(), folder_ / "files/missing"},
        folder_ / "files/missing: No such file or directory"},
@@ -399,9 +414,12 @@ TEST_F(RscdcPublishTest, InputsThatCannotBeListedAreRefused) {
       {"the output links to a device", {"--out", folder_ / "null.dat", file},
        folder_ / "null.dat: is not a regular file; only a regular file is replaced by the manifest"},
       {"the output's folder is missing", {"--out", folder_ / "nowhere/m.dat", file},
-       folder_ / "nowhere/m.dat: cannot create a file beside it: No such file or directory"},
+       folder_ / "nowhere/m.dat: cannot be opened for writing: No such file or directory"},
+      {"the output is another user's link in a shared folder", {"--out", folder_ / "shared/m.dat", file},
+       folder_ / "shared/m.dat: cannot be opened for writing: Permission denied", true},
   };
   for (const auto& c : cases) {
+    if (c.needsPlantedLinkProtected && !plantedLinkProtected) continue;
     const ChildResult run = Publish(signer, c.args);
     EXPECT_EQ(run.exitStatus, 1) << c.why;
     EXPECT_EQ(run.err, "rscdc-publish: " + c.err + "\n") << c.why;
@@ -411,6 +429,39 @@ TEST_F(RscdcPublishTest, InputsThatCannotBeListedAreRefused) {
   EXPECT_TRUE(OutputFolder().empty());
   EXPECT_TRUE(fs::is_fifo(folder_ / "pipe.dat"));
   EXPECT_EQ(fs::read_symlink(folder_ / "null.dat"), "/dev/null");
+  EXPECT_EQ(ReadWholeFile(folder_ / "precious"), "precious");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_ / "shared"), fs::directory_iterator()), 1);
+}
+
+TEST_F(RscdcPublishTest, ANewManifestIsAsReadableAsTheUmaskAllowsAndAReplacedOneKeepsItsModeAndOwner) {
+  // A Windows program has no umask to honour, and its files no Unix modes.
+  if (!ShellCanStartBuiltPrograms() || !HasUnixModes()) GTEST_SKIP() << "no umask and no Unix modes here";
+  const std::string file = File("f.tar", "content");
+  const std::vector<std::string> signer = Signer(TestIdentity::SignerByRoot);
+  auto publishUnder = [&](const std::string& umask) {
+    std::vector<std::string> args = {"-c", "umask " + umask + "; exec \"$0\" \"$@\"",
+                                     testing_support::BuiltProgram("publish/rscdc-publish")};
+    args.insert(args.end(), signer.begin(), signer.end());
+    args.insert(args.end(), {"--out", Manifest(), file});
+    return RunChild("/bin/sh", args);
+  };
+  ChildResult run = publishUnder("022");
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(fs::status(Manifest()).permissions(), fs::perms(0644));
+
+  // Root republishing another user's manifest leaves it theirs, and readable
+  // by all whatever root's umask. Only root can give the file away.
+  fs::permissions(Manifest(), fs::perms(0644));
+  const std::string chown = FindOnPath("chown");
+  const std::string stat = FindOnPath("stat");
+  const bool givenAway = !chown.empty() && !stat.empty() && RunChild(chown, {"65534", Manifest()}).exitStatus == 0;
+  run = publishUnder("077");
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(fs::status(Manifest()).permissions(), fs::perms(0644));
+  if (givenAway) {
+    EXPECT_EQ(RunChild(stat, {"-c", "%u", Manifest()}).out, "65534\n");
+  }
+  EXPECT_EQ(Load().size(), 1u);
 }
 
 TEST_F(RscdcPublishTest, AnOutputLinkIsWrittenThroughAndStaysALink) {
