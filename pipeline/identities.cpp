@@ -41,10 +41,10 @@ bool DownloadIdentities(IFileProgressCallback* progress, const std::string& url,
     if (BeginsAsZip(destinationPath, code)) return true;
   } else {
     code = platform::GetLastError();
-    // The server has none: the build goes on without, and the destination
-    // was never touched.
-    if (code == ERROR_INTERNET_ITEM_NOT_FOUND) return false;
   }
+  // Whatever way it failed, a 404 included (one that answers a resumed
+  // request finds the part of an earlier attempt), no byte of it may reach
+  // the image.
   platform::DeleteFile(destinationPath);
   platform::SetLastError(code);
   return false;

@@ -18,8 +18,9 @@ inline constexpr std::uint64_t kIdentitiesSizeLimit = 256ULL << 20;
 /// Downloads the identities archive at `url` into `destinationPath` as
 /// DownloadUrl does, but takes only a zip archive of at most
 /// kIdentitiesSizeLimit bytes. On false the last error holds the reason:
-/// ERROR_INTERNET_ITEM_NOT_FOUND when the server has no archive (nothing is
-/// touched then), kErrorFileTooLarge, kErrorNotZipArchive, or the download's;
-/// after any of the others nothing of the answer is left at the destination.
+/// ERROR_INTERNET_ITEM_NOT_FOUND when the server has no archive,
+/// kErrorFileTooLarge, kErrorNotZipArchive, or the download's; after any of
+/// them nothing of the answer, nor of an earlier attempt, is left at the
+/// destination.
 bool DownloadIdentities(IFileProgressCallback* progress, const std::string& url, const std::string& destinationPath,
                         const DownloadSettings& settings);

@@ -285,17 +285,36 @@ TEST_F(RunBuildTest, DistributionFromAFileUrlIsUsedUnproved) {
 }
 
 TEST_F(RunBuildTest, MissingIdentitiesAreNoFailureAndTheImageHasNone) {
-  Serve(DemoMirror({.identities = false}));
-  Outcome r = Build();
-  ASSERT_TRUE(r.ok) << r.err;
-  EXPECT_EQ(r.out, StepLines("out.iso", {.identitiesStep = "No newer identities found\n"}));
-  EXPECT_EQ(r.err, MasteringOfBootableFolder().err);
-  const std::vector<std::string> files = IsoFiles(Output());
-  EXPECT_NE(std::find(files.begin(), files.end(), kPackageTar), files.end());
-  EXPECT_EQ(std::count_if(files.begin(), files.end(),
-                          [](const std::string& f) { return f.find("_ides.zip") != std::string::npos; }),
-            0);
-  ExpectTempFolderClean();
+  const std::string identities = "/downloads/ide/442_ides.zip";
+  HttpReply cut = FileReply(identities.substr(1));
+  cut.cutAfter = 300;
+  cut.ranges = true;
+  cut.headers["ETag"] = "\"v1\"";
+  struct Row {
+    const char* why;
+    bool onServer;
+    std::vector<HttpReply> replies;
+  };
+  const Row rows[] = {
+      {"none on the server", false, {}},
+      // What came before the 404 is no archive either.
+      {"a download cut short, then gone", true, {cut, HttpReply::Status(404)}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    LocalHttpServer& server = Serve(DemoMirror({.identities = row.onServer}));
+    if (!row.replies.empty()) server.Script(identities, row.replies);
+    Outcome r = Build();
+    ASSERT_TRUE(r.ok) << r.err;
+    EXPECT_EQ(r.out, StepLines("out.iso", {.identitiesStep = "No newer identities found\n"}));
+    EXPECT_EQ(r.err, MasteringOfBootableFolder().err);
+    const std::vector<std::string> files = IsoFiles(Output());
+    EXPECT_NE(std::find(files.begin(), files.end(), kPackageTar), files.end());
+    EXPECT_EQ(std::count_if(files.begin(), files.end(),
+                            [](const std::string& f) { return f.find("_ides.zip") != std::string::npos; }),
+              0);
+    ExpectTempFolderClean();
+  }
 }
 
 TEST_F(RunBuildTest, DataVersionNamesTheIdentitiesArchiveAndTheLabel) {
