@@ -126,11 +126,11 @@ bool ReadNumber(std::string_view text, std::uint64_t& value) {
 
 /// True when the Content-Length headers of an answer can be believed: each a
 /// number of 64 bits (or a list of the same number, which a proxy may have
-/// joined), all the same. A length past 64 bits, or two lengths, leave no way
-/// to tell where the body ends.
-bool LengthsAgree(const std::vector<std::string>& values) {
+/// joined), all the same, which `length` then holds (0 without any). A length
+/// past 64 bits, or two lengths, leave no way to tell where the body ends.
+bool LengthsAgree(const std::vector<std::string>& values, std::uint64_t& length) {
   bool seen = false;
-  std::uint64_t length = 0;
+  length = 0;
   for (const std::string& value : values) {
     std::string_view rest = value;
     for (;;) {
@@ -297,14 +297,15 @@ Download::Attempt Download::FetchOnce(const std::string& url, int attempt, std::
 }
 
 /// After a broken attempt: stores what arrived and says where the next one
-/// goes on. HTTP goes on only where the whole length is known, since only then
-/// can a range answer be matched; FTP wherever the file ends.
+/// goes on. HTTP goes on only where the whole length and a strong validator
+/// are known, since only then can a range answer be matched to the same
+/// bytes; FTP wherever the file ends.
 bool Download::PrepareNextAttempt(std::uint32_t& code) {
   if (!WriteBlock()) {
     file_.Close();
     return FileFailure(code);
   }
-  from_ = http_ && total_ == 0 ? 0 : done_;
+  from_ = http_ && (total_ == 0 || validator_.empty()) ? 0 : done_;
   if (progress_ != nullptr && !startingOver_) {
     try {
       progress_->OnResume(done_);
@@ -317,15 +318,16 @@ bool Download::PrepareNextAttempt(std::uint32_t& code) {
 }
 
 /// True when the answer sends the rest of the file from where it ends: a 206
-/// for exactly that range of a resource of the same length (If-Range already
-/// made the server check that it is the same), or an FTP file restarted there.
+/// for exactly that range of a resource of the same length that names itself
+/// by the validator the If-Range sent (a server that ignored the If-Range
+/// shows another), or an FTP file restarted there.
 bool Download::Continues(const TransferAnswer& answer) const {
   if (from_ == 0) return false;
   if (!answer.http) return answer.restartedAt == from_;
   std::uint64_t first = 0;
   std::uint64_t total = 0;
   return answer.status == kHttpPartialContent && ReadContentRange(answer.contentRange, first, total) &&
-         first == from_ && total == total_;
+         first == from_ && total == total_ && (answer.etag == validator_ || answer.lastModified == validator_);
 }
 
 /// True when fewer than kLowestRate bytes a second came over the last
@@ -404,15 +406,18 @@ bool Download::OnAnswer(const TransferAnswer& answer) {
     }
     return false;
   }
-  if (answer.http && !LengthsAgree(answer.contentLengths)) {
+  std::uint64_t announced = 0;
+  if (answer.http && !LengthsAgree(answer.contentLengths, announced)) {
     stop_ = Stop::Status;
     stopCode_ = ERROR_INTERNET_CANNOT_CONNECT;
     return false;
   }
   accepted_ = true;
   if (continues) return true;
-  // Refused before a byte is taken or the destination touched.
-  if (settings_.sizeLimit != 0 && answer.length > settings_.sizeLimit) {
+  // Refused before a byte is taken or the destination touched. The header's
+  // own number counts, also where the backend cannot hold it (libcurl drops
+  // a length past 2^63 and reads to the close).
+  if (settings_.sizeLimit != 0 && std::max(answer.length, announced) > settings_.sizeLimit) {
     stop_ = Stop::TooLarge;
     stopCode_ = platform::kErrorFileTooLarge;
     return false;
@@ -427,6 +432,14 @@ bool Download::OnAnswer(const TransferAnswer& answer) {
 // blocks, each in one write and with one progress report.
 bool Download::OnData(const unsigned char* data, std::size_t size) {
   lastActivity_ = Clock::now();
+  // More than the announced whole (a range answer longer than its range, an
+  // FTP server that ignored the restart offset or under-reported the size):
+  // what the file holds cannot be told apart from what it should, so it
+  // starts over.
+  if (total_ != 0 && done_ + filled_ + size > total_) {
+    stop_ = Stop::StartOver;
+    return false;
+  }
   received_ += size;
   std::size_t taken = 0;
   while (taken < size) {
@@ -518,6 +531,7 @@ Download::Attempt Download::Finish(std::uint32_t result, int attempt, std::uint3
       code = ERROR_INTERNET_CANNOT_CONNECT;
       startingOver_ = true;
       done_ = 0;
+      filled_ = 0;
       if (!CreateDestination(0)) {
         code = stopCode_;
         return Attempt::Refused;

@@ -28,7 +28,9 @@ bool VerifyDownload(const std::string& manifestUrl, const std::string& workingFo
   std::uint32_t downloadError = 0;
   {
     MyProgressCallback progress(verbosity);
-    downloaded = DownloadUrl(&progress, manifestUrl, manifestPath, settings);
+    DownloadSettings limited = settings;
+    limited.sizeLimit = kManifestSizeLimit;
+    downloaded = DownloadUrl(&progress, manifestUrl, manifestPath, limited);
     downloadError = platform::GetLastError();
   }
   if (!downloaded) {

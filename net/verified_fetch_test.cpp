@@ -127,6 +127,15 @@ TEST_F(VerifyDownloadTest, EachFailureHasItsOwnMessage) {
   EXPECT_FALSE(notFound.ok);
   EXPECT_EQ(notFound.err, "Download failed: The file does not exist.\n");
 
+  // A body without a length or an end is cut where it passes what a manifest
+  // can be, not where the disk is full.
+  HttpReply endless = HttpReply::Generated(kManifestSizeLimit + kManifestSizeLimit / 2);
+  endless.framing = HttpReply::Framing::None;
+  server_.Script("/endless.dat", endless);
+  Outcome endlessOne = Verify(Normal, "endless.dat");
+  EXPECT_FALSE(endlessOne.ok);
+  EXPECT_EQ(endlessOne.err, "Download failed: The file exceeds the size limit of this download\n");
+
   fs::remove(work_ / kFile);
   Outcome missing = Verify();
   EXPECT_FALSE(missing.ok);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "pipeline/build_settings.h"
@@ -9,6 +10,13 @@ inline constexpr const char* kDistributionFileName = "CorvexLive-SLAX.tar";
 inline constexpr const char* kPackageFileName = "linux.intel.libc6.glibc.2.2.tar.Z";
 inline constexpr const char* kPackageTarFileName = "linux.intel.libc6.glibc.2.2.tar";
 inline constexpr const char* kRootCopyFolder = "slax/rootcopy/";
+
+/// The largest distribution archive taken, 8 GiB: it is unpacked into an
+/// image that a dual-layer DVD holds at the most.
+inline constexpr std::uint64_t kDistributionSizeLimit = 8ULL << 30;
+/// The largest anti-virus package taken, 4 GiB: it goes into the image as one
+/// file, which ISO 9660 holds up to 4 GiB.
+inline constexpr std::uint64_t kPackageSizeLimit = 4ULL << 30;
 
 std::string DefaultDistributionUrl(const BuildSettings& settings);
 std::string DistributionManifestUrl(const BuildSettings& settings);

@@ -98,9 +98,10 @@ class Build {
     return Fail("Cannot open the output file %s: %s\n", fullOutputPath_.c_str(), why.c_str());
   }
 
-  bool DownloadRequired(const std::string& url, const std::string& destination,
-                        const DownloadSettings& download) const;
-  bool DownloadVerified(const std::string& manifestUrl, const std::string& url, const std::string& fileName) const;
+  bool DownloadRequired(const std::string& url, const std::string& destination, const DownloadSettings& download,
+                        std::uint64_t sizeLimit) const;
+  bool DownloadVerified(const std::string& manifestUrl, const std::string& url, const std::string& fileName,
+                        std::uint64_t sizeLimit) const;
   bool UntarFile(const std::string& archivePath, const std::optional<std::string>& target,
                  IUntarCallback* callback) const;
 
@@ -159,14 +160,17 @@ bool Build::Fail(const char* format, ...) const {
   return false;
 }
 
-/// Downloads a file that the build cannot go on without, with a progress line
-/// of its own that is gone before the outcome is looked at.
-bool Build::DownloadRequired(const std::string& url, const std::string& destination,
-                             const DownloadSettings& download) const {
+/// Downloads a file that the build cannot go on without, of at most
+/// `sizeLimit` bytes, with a progress line of its own that is gone before the
+/// outcome is looked at.
+bool Build::DownloadRequired(const std::string& url, const std::string& destination, const DownloadSettings& download,
+                             std::uint64_t sizeLimit) const {
+  DownloadSettings limited = download;
+  limited.sizeLimit = sizeLimit;
   std::uint32_t error = 0;
   {
     MyProgressCallback progress(verbosity_);
-    if (DownloadUrl(&progress, url, destination, download)) return true;
+    if (DownloadUrl(&progress, url, destination, limited)) return true;
     error = platform::GetLastError();
   }
   return Fail("Download failed: %s\n", ErrorCodeText(error).c_str());
@@ -174,13 +178,14 @@ bool Build::DownloadRequired(const std::string& url, const std::string& destinat
 
 /// Proves a downloaded file; a failed proof earns one more download and one
 /// more proof. The proof reports its own failures.
-bool Build::DownloadVerified(const std::string& manifestUrl, const std::string& url,
-                             const std::string& fileName) const {
+bool Build::DownloadVerified(const std::string& manifestUrl, const std::string& url, const std::string& fileName,
+                             std::uint64_t sizeLimit) const {
   auto prove = [&] {
     return VerifyDownload(manifestUrl, workingFolder_, fileName, verbosity_, builtIn_, *settings_.trust);
   };
   if (prove()) return true;
-  return Next("Retrying the download...\n") && DownloadRequired(url, InWorkingFolder(fileName), builtIn_) && prove();
+  return Next("Retrying the download...\n") && DownloadRequired(url, InWorkingFolder(fileName), builtIn_, sizeLimit) &&
+         prove();
 }
 
 /// Runs Untar over an archive file; false with errno set.
@@ -244,11 +249,13 @@ bool Build::FetchDistribution() {
   const std::string archive = InWorkingFolder(kDistributionFileName);
   const std::string url = distributionUrl_ ? *distributionUrl_ : DefaultDistributionUrl(settings_);
   if (!Next("Downloading Linux distribution from %s...\n", distributionUrl_ ? distributionUrl_->c_str() : "Corvex") ||
-      !DownloadRequired(url, archive, distributionUrl_ ? settings_.download : builtIn_)) {
+      !DownloadRequired(url, archive, distributionUrl_ ? settings_.download : builtIn_, kDistributionSizeLimit)) {
     return false;
   }
   if (!distributionUrl_) {
-    if (!DownloadVerified(DistributionManifestUrl(settings_), url, kDistributionFileName)) return false;
+    if (!DownloadVerified(DistributionManifestUrl(settings_), url, kDistributionFileName, kDistributionSizeLimit)) {
+      return false;
+    }
     Step("Integrity of the Linux distribution successfully verified.\n");
   }
   if (!Next("Unpacking Linux distribution...\n")) return false;
@@ -267,8 +274,9 @@ bool Build::FetchDistribution() {
 /// root copy folder, where it stays a tar archive.
 bool Build::FetchPackage() {
   const std::string archive = InWorkingFolder(kPackageFileName);
-  if (!Next("Downloading Corvex Anti-Virus for Linux...\n") || !DownloadRequired(PackageUrl(settings_), archive, builtIn_) ||
-      !DownloadVerified(PackageManifestUrl(settings_), PackageUrl(settings_), kPackageFileName)) {
+  if (!Next("Downloading Corvex Anti-Virus for Linux...\n") ||
+      !DownloadRequired(PackageUrl(settings_), archive, builtIn_, kPackageSizeLimit) ||
+      !DownloadVerified(PackageManifestUrl(settings_), PackageUrl(settings_), kPackageFileName, kPackageSizeLimit)) {
     return false;
   }
   Step("Integrity of Corvex Anti-Virus for Linux successfully verified.\n");
