@@ -8,9 +8,10 @@
 class IFileProgressCallback {
  public:
   virtual void OnProgress(std::uint64_t total, std::uint64_t done) = 0;
-  /// The operation broke off after `done` bytes and is tried again; its reports
-  /// then go on from where it resumes.
-  virtual void OnResume(std::uint64_t /*done*/) {}
+  /// The operation broke off after `done` bytes and is tried again, from the
+  /// start when `startsOver` says so; its reports then go on from where it
+  /// resumes.
+  virtual void OnResume(std::uint64_t /*done*/, bool /*startsOver*/) {}
 
  protected:
   ~IFileProgressCallback() = default;

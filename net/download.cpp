@@ -308,7 +308,7 @@ bool Download::PrepareNextAttempt(std::uint32_t& code) {
   from_ = http_ && (total_ == 0 || validator_.empty()) ? 0 : done_;
   if (progress_ != nullptr && !startingOver_) {
     try {
-      progress_->OnResume(done_);
+      progress_->OnResume(done_, from_ == 0);
     } catch (...) {
       exception_ = std::current_exception();
       return false;

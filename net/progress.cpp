@@ -23,10 +23,12 @@ void MyProgressCallback::OnProgress(std::uint64_t total, std::uint64_t done) {
   platform::FlushOut();
 }
 
-void MyProgressCallback::OnResume(std::uint64_t done) {
+void MyProgressCallback::OnResume(std::uint64_t done, bool startsOver) {
   if (verbosity_ != Verbose) return;
-  // Over the progress line, which may be the longer one, and kept.
-  platform::PrintOut("%79s\rConnection lost after %llu KB; resuming...\n", "",
-                     static_cast<unsigned long long>(done >> 10));
+  // Over the progress line, which may be the longer one, and kept. A break
+  // within the first KB is no "0 KB".
+  const auto amount = static_cast<unsigned long long>(done < 1024 ? done : done >> 10);
+  platform::PrintOut("%79s\rConnection lost after %llu %s; %s...\n", "", amount, done < 1024 ? "bytes" : "KB",
+                     startsOver ? "starting over" : "resuming");
   platform::FlushOut();
 }

@@ -69,6 +69,25 @@ TEST(MyProgressCallbackTest, LinesFollowEachOtherWithoutLineFeeds) {
   EXPECT_EQ(out, "21% of 292 KB\r43% of 292 KB\r100% of 292 KB\r" + kBlanking);
 }
 
+// A break says how far the file got and whether the next attempt goes on
+// from there.
+TEST(MyProgressCallbackTest, ABreakTellsHowFarAndHowItGoesOn) {
+  struct Row {
+    std::uint64_t done;
+    bool startsOver;
+    const char* line;
+  } rows[] = {
+      {1 << 20, false, "Connection lost after 1024 KB; resuming...\n"},
+      {300000, true, "Connection lost after 292 KB; starting over...\n"},
+      {300, false, "Connection lost after 300 bytes; resuming...\n"},
+  };
+  for (const Row& row : rows) {
+    StdoutCapture capture;
+    { MyProgressCallback(Verbose).OnResume(row.done, row.startsOver); }
+    EXPECT_EQ(capture.Finish(), std::string(79, ' ') + "\r" + row.line + kBlanking);
+  }
+}
+
 TEST(MyProgressCallbackTest, VerboseBlanksEvenWhenNothingWasDrawn) {
   StdoutCapture capture;
   { MyProgressCallback progress(Verbose); }
@@ -82,7 +101,7 @@ TEST(MyProgressCallbackTest, QuietAndNormalPrintNothingAtAll) {
     {
       MyProgressCallback progress(verbosity);
       progress.OnProgress(0, 1 << 20);
-      progress.OnResume(1 << 20);
+      progress.OnResume(1 << 20, false);
       progress.OnProgress(1 << 20, 1 << 20);
     }
     const std::string out = capture.Finish();

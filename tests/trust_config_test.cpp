@@ -139,6 +139,20 @@ class TrustConfigTest : public ::testing::Test {
 
 }  // namespace
 
+// A base that no URL can start with is refused when the build is configured,
+// not by every download of every run.
+TEST(DownloadBaseConfigTest, ABaseNoDownloadCanUseIsRefused) {
+  const std::string folder = std::string(RSCDC_TEST_BINARY_DIR) + "/download-base-config";
+  for (const char* base : {"http://:19100", "http://127.0.0.1:99999", "http://a b", "http://a\"b", "http://a\\b"}) {
+    SCOPED_TRACE(base);
+    ChildResult configure =
+        RunChild(RSCDC_CMAKE_COMMAND, {"-S", RSCDC_TEST_SOURCE_DIR, "-B", folder, "-G", RSCDC_CMAKE_GENERATOR,
+                                       "-DRSCDC_BUILD_TESTS=OFF", std::string("-DRSCDC_DOWNLOAD_BASE=") + base});
+    EXPECT_NE(configure.exitStatus, 0);
+    EXPECT_NE(configure.err.find("RSCDC_DOWNLOAD_BASE must be"), std::string::npos) << configure.err;
+  }
+}
+
 TEST_F(TrustConfigTest, ManifestsOfTheDemoSignerAreRefused) {
   auto server = Serve(DemoMirror());
   ChildResult r = Run({"out.iso"});
