@@ -257,6 +257,10 @@ INSTANTIATE_TEST_SUITE_P(
                    12028},
         StatusCase{"NotFoundWithCutPage", Cut(HttpReply::Status(404, "short"), 1000), 12028},
         StatusCase{"ServerError", HttpReply::Status(500, "oops"), 12029},
+        // On a fresh connection a 408, which closes it, is the server's final word.
+        StatusCase{"RequestTimeout",
+                   [] { auto r = HttpReply::Status(408, "too slow"); r.framing = HttpReply::Framing::None; return r; }(),
+                   12029},
         StatusCase{"Forbidden", HttpReply::Status(403, "go away"), 12029},
         StatusCase{"NoContent", HttpReply::Status(204), 12029},
         StatusCase{"Created", HttpReply::Status(201, "made"), 12029},
@@ -276,6 +280,55 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"ContentLengthPast64Bits",
                    Raw("HTTP/1.1 200 OK\r\nContent-Length: 18446744073709551616\r\n\r\nabcde"), 12029}),
     [](const testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });
+
+// A server, or a balancer in front of it, may end a connection it kept idle
+// with a 408 or by closing it, which the next request on that connection then
+// meets. The request goes again on a fresh connection, once, and is no attempt
+// of its own: the answer there decides.
+struct KeptConnectionCase {
+  const char* name;
+  HttpReply::KeptConnection end;
+  bool tls;  ///< over https, with the test CA trusted for the test
+};
+
+void PrintTo(const KeptConnectionCase& c, std::ostream* out) { *out << c.name; }
+
+class KeptConnectionTest : public HttpDownloadTest, public testing::WithParamInterface<KeptConnectionCase> {};
+
+TEST_P(KeptConnectionTest, EndedIdleConnectionIsReplacedOnce) {
+  const KeptConnectionCase& c = GetParam();
+  LocalHttpServer* server = &server_;
+  std::optional<testing_support::TrustedTestCa> trusted;
+  std::optional<LocalHttpServer> tlsServer;
+  if (c.tls) {
+    const testing_support::TestCredential& credential =
+        testing_support::Credential(testing_support::TestIdentity::TlsServer);
+    WriteWholeFile(folder_ / "server.crt", credential.certificatePem);
+    WriteWholeFile(folder_ / "server.key", credential.privateKeyPem);
+    trusted.emplace(testing_support::Credential(testing_support::TestIdentity::TlsRoot).certificatePem);
+    server = &tlsServer.emplace(LocalHttpServer::Options{{}, folder_ / "server.crt", folder_ / "server.key"});
+  }
+  server->Script("/first", HttpReply::Status(200, "first"));
+  HttpReply second = HttpReply::Status(200, "second");
+  second.onKeptConnection = c.end;
+  server->Script("/second", second);
+  const Outcome first = Download(nullptr, server->Url("/first"), Destination());
+  ASSERT_TRUE(first.ok) << ErrorCodeText(first.code);
+
+  const Outcome outcome = Download(&progress_, server->Url("/second"), Destination());
+  ASSERT_TRUE(outcome.ok) << ErrorCodeText(outcome.code);
+  EXPECT_EQ(ReadWholeFile(Destination()), "second");
+  ExpectBlocks(progress_, 6, 6);
+  EXPECT_EQ(server->Requests(), (std::vector<std::string>{"GET /first", "GET /second", "GET /second"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, KeptConnectionTest,
+    testing::Values(KeptConnectionCase{"RequestTimeout", HttpReply::KeptConnection::Timeout408, false},
+                    KeptConnectionCase{"ClosedWithoutAByte", HttpReply::KeptConnection::Close, false},
+                    KeptConnectionCase{"RequestTimeoutOverTls", HttpReply::KeptConnection::Timeout408, true},
+                    KeptConnectionCase{"ClosedWithoutAByteOverTls", HttpReply::KeptConnection::Close, true}),
+    [](const testing::TestParamInfo<KeptConnectionCase>& info) { return std::string(info.param.name); });
 
 TEST_F(HttpDownloadTest, RedirectsAreFollowedToTheFinalAnswer) {
   server_.Script("/first", HttpReply::Redirect(301, "/second"));
@@ -880,6 +933,65 @@ TEST_F(FtpDownloadTest, CutFileGoesOnWhereItEnds) {
   EXPECT_EQ(ReadWholeFile(folder_ / "out.bin"), PatternBytes(0, kSize));
   ExpectBlocks(progress_, kSize, kSize);
 }
+
+// A server that breaks the rules of FTP: the file is whole and right, or the
+// download fails; it never ends in success with other bytes than the server's.
+struct FtpMisbehaviour {
+  const char* name;
+  LocalFtpServer::Options options;  // the folder is filled in by the test
+  bool whole;                       // true: the whole file arrives; false: the download fails
+  std::uint32_t code = 0;           // of the failure; 0: any
+};
+
+void PrintTo(const FtpMisbehaviour& c, std::ostream* out) { *out << c.name; }
+
+class MisbehavingFtpServerTest : public FtpDownloadTest, public testing::WithParamInterface<FtpMisbehaviour> {};
+
+TEST_P(MisbehavingFtpServerTest, NeverGivesAWrongFile) {
+  LocalFtpServer::Options options = GetParam().options;
+  options.folder = served_.path();
+  LocalFtpServer server(options);
+  const Outcome outcome = Download(&progress_, server.Url("/pub/pattern.bin"), folder_ / "out.bin", ShortTimeouts());
+  const std::string content = ReadWholeFile(folder_ / "out.bin");
+  if (GetParam().whole) {
+    ASSERT_TRUE(outcome.ok) << ErrorCodeText(outcome.code);
+    EXPECT_TRUE(content == PatternBytes(0, kSize)) << "got " << content.size() << " bytes";
+  } else {
+    EXPECT_FALSE(outcome.ok) << "a file of " << content.size() << " bytes passed for the whole";
+    if (GetParam().code != 0) {
+      EXPECT_EQ(outcome.code, GetParam().code) << ErrorCodeText(outcome.code);
+    }
+    EXPECT_LT(content.size(), kSize);
+    EXPECT_TRUE(content == PatternBytes(0, content.size())) << "the file is not the start of the served one";
+  }
+}
+
+LocalFtpServer::Options RestIgnored() {
+  LocalFtpServer::Options options;
+  options.cutAfter = 100000;
+  options.ignoreRest = true;
+  return options;
+}
+
+LocalFtpServer::Options SizeShortBy(std::uint64_t bytes) {
+  LocalFtpServer::Options options;
+  options.sizeShortBy = bytes;
+  return options;
+}
+
+LocalFtpServer::Options Pausing(double seconds) {
+  LocalFtpServer::Options options;
+  options.pauseSeconds = seconds;
+  return options;
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, MisbehavingFtpServerTest,
+                         testing::Values(FtpMisbehaviour{"RestIgnoredAfterACut", RestIgnored(), true},
+                                         FtpMisbehaviour{"SizeShortBy5000", SizeShortBy(5000), false},
+                                         FtpMisbehaviour{"PausingBeforeEachBlock", Pausing(0.2), true},
+                                         // Each attempt begins with a wait the stall limit ends.
+                                         FtpMisbehaviour{"PausingPastTheStallLimit", Pausing(2.5), false, 12002}),
+                         [](const testing::TestParamInfo<FtpMisbehaviour>& info) { return info.param.name; });
 
 TEST_F(FtpDownloadTest, HttpRedirectToFtpIsFollowed) {
   LocalFtpServer ftp(served_.path());

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 #include "net/error_text.h"
 
@@ -17,6 +19,7 @@
 namespace {
 
 constexpr long kFirstFinalStatus = 200;
+constexpr long kRequestTimeout = 408;
 
 bool InitTransferLibrary() {
   static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -177,6 +180,39 @@ bool SchemeIs(const char* scheme, const char* name) {
   return scheme != nullptr && strcasecmp(scheme, name) == 0;
 }
 
+/// Whether the URL is an ftp one, as the library reads it.
+bool IsFtpUrl(const std::string& url) {
+  std::unique_ptr<CURLU, UrlCleanup> parts(curl_url());
+  char* scheme = nullptr;
+  if (!parts || curl_url_set(parts.get(), CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK ||
+      curl_url_get(parts.get(), CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK) {
+    return false;
+  }
+  const bool ftp = SchemeIs(scheme, "ftp");
+  curl_free(scheme);
+  return ftp;
+}
+
+/// The name the library asks an FTP server for: the URL's path without its
+/// first slash, decoded, since it does not change folders. Empty when the
+/// name holds a control character, which would end a command early (the
+/// library refuses such a URL itself).
+std::string FtpFileName(const std::string& url) {
+  std::unique_ptr<CURLU, UrlCleanup> parts(curl_url());
+  char* path = nullptr;
+  if (!parts || curl_url_set(parts.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
+      curl_url_get(parts.get(), CURLUPART_PATH, &path, CURLU_URLDECODE) != CURLUE_OK) {
+    return {};
+  }
+  std::string name = path;
+  curl_free(path);
+  if (!name.empty() && name[0] == '/') name.erase(0, 1);
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return {};
+  }
+  return name;
+}
+
 /// One request, shared with the transfer library's callbacks.
 class CurlTransfer {
  public:
@@ -192,6 +228,8 @@ class CurlTransfer {
   static int OnConnected(void* self, char*, char*, int, int);
 
   bool IsHttp() const;
+  bool Reused() const;
+  bool MetEndedConnection(CURLcode result) const;
   TransferAnswer Answer() const;
   std::string Header(const char* name) const;
   std::string Resolved(const char* location) const;
@@ -201,8 +239,14 @@ class CurlTransfer {
   ITransferSink& sink_;
   std::uint64_t from_ = 0;
   std::unique_ptr<curl_slist, ListCleanup> headers_;
+  bool ftp_ = false;
+  std::uint64_t ftpSize_ = 0;  // as the SIZE reply told it; 0: not told
+  std::unique_ptr<curl_slist, ListCleanup> ftpSizeCommand_;
+  std::unique_ptr<curl_slist, ListCleanup> ftpCommands_;  // the SIZE, then the REST
   bool answered_ = false;
   bool active_ = false;
+  bool heard_ = false;          // a line of an HTTP answer arrived
+  bool timedOutIdle_ = false;   // a kept connection answered with a 408
 };
 
 CURLcode CurlTransfer::Configure(const TransferRequest& request, const DownloadSettings& settings) {
@@ -235,9 +279,32 @@ CURLcode CurlTransfer::Configure(const TransferRequest& request, const DownloadS
   set(CURLOPT_NOPROGRESS, 0L);
   set(CURLOPT_XFERINFOFUNCTION, &CurlTransfer::OnTick);
   set(CURLOPT_XFERINFODATA, this);
-  if (request.from > 0) {
-    // A range, which for FTP the library asks for with REST. Unlike a resume
-    // offset it leaves any answer to download.cpp, which judges it.
+  ftp_ = IsFtpUrl(request.url);
+  if (ftp_) {
+    // The library would stop reading at the size SIZE told less the restart
+    // offset, so a server that under-reports the size, or that sends the whole
+    // file after accepting a REST, would leave a file of the right length and
+    // the wrong bytes. Read to the end instead, and let download.cpp hold what
+    // came against the size. The library then asks neither SIZE nor REST: both
+    // go before the RETR from here, the REST last. A SIZE may be refused.
+    set(CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+    const std::string name = FtpFileName(request.url);
+    if (!name.empty()) {
+      ftpSizeCommand_.reset(curl_slist_append(nullptr, ("*SIZE " + name).c_str()));
+      ftpCommands_.reset(curl_slist_append(nullptr, ("*SIZE " + name).c_str()));
+      if (!ftpSizeCommand_ || !ftpCommands_) return CURLE_OUT_OF_MEMORY;
+    }
+    if (request.from > 0) {
+      from_ = request.from;
+      curl_slist* commands = curl_slist_append(ftpCommands_.get(), ("REST " + std::to_string(from_)).c_str());
+      if (commands == nullptr) return CURLE_OUT_OF_MEMORY;
+      ftpCommands_.release();
+      ftpCommands_.reset(commands);
+    }
+    if (ftpCommands_) set(CURLOPT_PREQUOTE, ftpCommands_.get());
+  } else if (request.from > 0) {
+    // A range. Unlike a resume offset it leaves any answer to download.cpp,
+    // which judges it.
     from_ = request.from;
     const std::string range = std::to_string(request.from) + "-";
     set(CURLOPT_RANGE, range.c_str());
@@ -252,11 +319,20 @@ CURLcode CurlTransfer::Configure(const TransferRequest& request, const DownloadS
 
 std::uint32_t CurlTransfer::Run() {
   CURLcode result = curl_easy_perform(easy_);
-  if (!answered_ && from_ > 0 && (result == CURLE_FTP_COULDNT_USE_REST || result == CURLE_BAD_DOWNLOAD_RESUME)) {
-    // The FTP server cannot restart the file there: the whole file then, which
-    // the sink takes as starting over.
+  if (MetEndedConnection(result)) {
+    // The server had given up the kept connection, which says nothing about
+    // the request: it goes once more, on a connection of its own.
+    heard_ = timedOutIdle_ = false;
+    result = curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L);
+    if (result == CURLE_OK) result = curl_easy_perform(easy_);
+  }
+  if (ftp_ && !answered_ && from_ > 0 && (result == CURLE_QUOTE_ERROR || result == CURLE_FTP_COULDNT_RETR_FILE)) {
+    // The FTP server cannot restart the file there (it refused the REST, or
+    // the RETR after it, as for an offset past the end): the whole file then,
+    // which the sink takes as starting over.
     from_ = 0;
-    result = curl_easy_setopt(easy_, CURLOPT_RANGE, nullptr);
+    ftpSize_ = 0;
+    result = curl_easy_setopt(easy_, CURLOPT_PREQUOTE, ftpSizeCommand_.get());
     if (result == CURLE_OK) result = curl_easy_perform(easy_);
   }
   if (result == CURLE_OK) {
@@ -290,6 +366,22 @@ bool CurlTransfer::IsHttp() const {
   return SchemeIs(scheme, "http") || SchemeIs(scheme, "https");
 }
 
+/// Whether the request went over a connection kept from an earlier one.
+bool CurlTransfer::Reused() const {
+  long connects = 0;
+  return curl_easy_getinfo(easy_, CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK && connects == 0;
+}
+
+/// Whether the request met the end of a kept connection rather than an answer:
+/// a server may close one it kept idle, or answer it with a 408 first, at
+/// whatever moment the request happens to go out. The library sends again by
+/// itself a request that met a silent close, but never one that met a 408.
+bool CurlTransfer::MetEndedConnection(CURLcode result) const {
+  if (timedOutIdle_) return true;
+  if (answered_ || heard_ || !IsHttp()) return false;
+  return (result == CURLE_GOT_NOTHING || result == CURLE_RECV_ERROR || result == CURLE_SEND_ERROR) && Reused();
+}
+
 TransferAnswer CurlTransfer::Answer() const {
   TransferAnswer answer;
   answer.http = IsHttp();
@@ -318,6 +410,7 @@ TransferAnswer CurlTransfer::Answer() const {
     // The library has failed the transfer by now where the server refused
     // the restart.
     answer.restartedAt = from_;
+    answer.length = ftpSize_ > from_ ? ftpSize_ - from_ : 0;
   }
   return answer;
 }
@@ -360,11 +453,30 @@ std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
   auto& t = *static_cast<CurlTransfer*>(self);
   const std::size_t length = size * count;
   t.active_ = true;
-  if (!t.IsHttp()) return length;
+  if (!t.IsHttp()) {
+    // Of what goes before the file, only the SIZE sent from here answers 213.
+    constexpr std::string_view kSizeReply = "213 ";
+    const std::string_view reply(data, length);
+    if (t.ftp_ && !t.answered_ && reply.substr(0, kSizeReply.size()) == kSizeReply) {
+      std::uint64_t size = 0;
+      std::size_t i = kSizeReply.size();
+      for (; i < reply.size() && reply[i] >= '0' && reply[i] <= '9' && size <= (UINT64_MAX - 9) / 10; ++i) {
+        size = size * 10 + static_cast<std::uint64_t>(reply[i] - '0');
+      }
+      t.ftpSize_ = i > kSizeReply.size() && (i == reply.size() || reply[i] == '\r' || reply[i] == '\n') ? size : 0;
+    }
+    return length;
+  }
+  t.heard_ = true;
   const std::string_view line(data, length);
   if (line == "\r\n" || line == "\n") {
     long status = 0;
     curl_easy_getinfo(t.easy_, CURLINFO_RESPONSE_CODE, &status);
+    // Held back from the sink: a 408 on a kept connection is sent again.
+    if (status == kRequestTimeout && t.Reused()) {
+      t.timedOutIdle_ = true;
+      return 0;
+    }
     if (status >= kFirstFinalStatus && !t.Announce()) return 0;
   }
   return length;

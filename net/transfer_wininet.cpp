@@ -22,6 +22,16 @@ namespace {
 // Given when the sink stopped the transfer; download.cpp knows why.
 constexpr std::uint32_t kStoppedBySink = 12017;  // ERROR_INTERNET_OPERATION_CANCELLED
 
+constexpr DWORD kRequestTimeout = 408;
+/// How often a request goes again after meeting the end of a kept connection.
+/// WinINet cannot be told to connect afresh: it drops the connection that
+/// ended, but may take another kept one, which can have ended as well.
+constexpr int kEndedConnectionResends = 4;
+
+/// Milliseconds between asks for data that is on its way: short beside the
+/// once-a-second the sink wants to hear of a wait.
+constexpr DWORD kPendingPause = 20;
+
 struct InternetCloser {
   void operator()(void* handle) const { InternetCloseHandle(static_cast<HINTERNET>(handle)); }
 };
@@ -95,21 +105,35 @@ HINTERNET Failed(InternetHandle& handle) {
   return nullptr;
 }
 
+/// Set when WinINet sets out to connect for a request, rather than taking a
+/// connection kept from an earlier one; WinINet tells it by no other means.
+/// It is the request handle's context, and outlives the handle.
+struct ConnectionWatch {
+  bool connecting = false;
+};
+
+void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
+  if (status == INTERNET_STATUS_CONNECTING_TO_SERVER) reinterpret_cast<ConnectionWatch*>(context)->connecting = true;
+}
+
 /// Sends the GET request of an http or https URL, with `headers` ("Name:
 /// value" lines, each ending in CRLF). InternetOpenUrl would do the same, but
 /// the request it makes keeps no receive time-out of ours (under wine at
 /// least), so a server that goes silent would hold it for ever; a request of
-/// our own takes them. Null with the last error set on failure.
+/// our own takes them. `watch` hears whether a connection was made for it.
+/// Null with the last error set on failure.
 HINTERNET SendHttpRequest(HINTERNET root, const UrlParts& url, DWORD flags, const std::wstring& headers,
-                          const DownloadSettings& settings, InternetHandle& connection) {
+                          const DownloadSettings& settings, InternetHandle& connection, ConnectionWatch& watch) {
   std::wstring target = url.path + url.extra;
   if (target.empty()) target = L"/";
   connection.reset(Connect(root, url, INTERNET_SERVICE_HTTP, 0));
   if (!connection) return nullptr;
   if (url.scheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
-  InternetHandle request(
-      HttpOpenRequestW(connection.get(), L"GET", target.c_str(), nullptr, nullptr, nullptr, flags, 0));
+  watch.connecting = false;
+  InternetHandle request(HttpOpenRequestW(connection.get(), L"GET", target.c_str(), nullptr, nullptr, nullptr, flags,
+                                          reinterpret_cast<DWORD_PTR>(&watch)));
   if (!request || !SetTimeouts(request.get(), settings) ||
+      InternetSetStatusCallbackW(request.get(), &OnRequestStatus) == INTERNET_INVALID_STATUS_CALLBACK ||
       !HttpSendRequestW(request.get(), headers.empty() ? nullptr : headers.c_str(),
                         static_cast<DWORD>(headers.size()), nullptr, 0)) {
     return Failed(request);
@@ -254,6 +278,23 @@ bool ReadHttpAnswer(HINTERNET request, const std::wstring& url, TransferAnswer& 
   return true;
 }
 
+/// Whether an HTTP request met the end of a kept connection rather than an
+/// answer: a server may close one it kept idle, or answer it with a 408 first,
+/// at whatever moment the request happens to go out. WinINet itself sends
+/// again only what met a close without a byte.
+bool MetEndedConnection(HINTERNET request, const ConnectionWatch& watch) {
+  if (watch.connecting) return false;
+  if (!request) {
+    const DWORD error = GetLastError();
+    return error == ERROR_INTERNET_CONNECTION_RESET || error == ERROR_INTERNET_CONNECTION_ABORTED ||
+           error == ERROR_HTTP_INVALID_SERVER_RESPONSE;
+  }
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  return HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) &&
+         status == kRequestTimeout;
+}
+
 /// The reason of a failed call. The sink hears of the wait first, since a call
 /// that waited out a time-out may name it as some other failure.
 std::uint32_t Failure(ITransferSink& sink) {
@@ -277,6 +318,7 @@ std::uint32_t TransferUrl(const TransferRequest& transfer, const DownloadSetting
   const bool http = cracked && (url.scheme == INTERNET_SCHEME_HTTP || url.scheme == INTERNET_SCHEME_HTTPS);
   const bool ftp = cracked && url.scheme == INTERNET_SCHEME_FTP;
   TransferAnswer answer;
+  ConnectionWatch watch;
   InternetHandle connection;
   InternetHandle request;
   if (http) {
@@ -285,7 +327,13 @@ std::uint32_t TransferUrl(const TransferRequest& transfer, const DownloadSetting
       headers = L"Range: bytes=" + std::to_wstring(transfer.from) + L"-\r\n";
       if (!transfer.ifRange.empty()) headers += L"If-Range: " + platform::UTF8ToUTF16(transfer.ifRange) + L"\r\n";
     }
-    request.reset(SendHttpRequest(root, url, kFlags, headers, settings, connection));
+    request.reset(SendHttpRequest(root, url, kFlags, headers, settings, connection, watch));
+    // The server had given up the kept connection, which says nothing about
+    // the request: it goes again, and the sink hears nothing of it.
+    for (int resend = 0; resend < kEndedConnectionResends && MetEndedConnection(request.get(), watch); ++resend) {
+      request.reset();
+      request.reset(SendHttpRequest(root, url, kFlags, headers, settings, connection, watch));
+    }
   } else if (ftp) {
     request.reset(OpenFtpFile(root, url, kFlags, transfer.from, connection, answer));
   } else {
@@ -307,8 +355,18 @@ std::uint32_t TransferUrl(const TransferRequest& transfer, const DownloadSetting
     // would lose the bytes it already had.
     DWORD available = 0;
     DWORD read = 0;
-    if (!InternetQueryDataAvailable(request.get(), &available, 0, 0) ||
-        !InternetReadFile(request.get(), buffer.data(), std::min(available, static_cast<DWORD>(buffer.size())),
+    if (!InternetQueryDataAvailable(request.get(), &available, 0, 0)) {
+      // An FTP data stream that paused and goes on again is reported so
+      // (under wine): the bytes are on their way, and the next ask finds them.
+      // The sink keeps its say over the wait.
+      if (GetLastError() == ERROR_IO_PENDING) {
+        Sleep(kPendingPause);
+        if (!sink.OnTick(false)) return kStoppedBySink;
+        continue;
+      }
+      return Failure(sink);
+    }
+    if (!InternetReadFile(request.get(), buffer.data(), std::min(available, static_cast<DWORD>(buffer.size())),
                           &read)) {
       return Failure(sink);
     }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <regex>
+#include <set>
 
 #include "pipeline/identities.h"
 #include "pipeline/working_folder.h"
@@ -108,8 +109,9 @@ class RunBuildTest : public ::testing::Test {
   std::string Copy(const std::string& serverPath) const { return copy_.path() + serverPath; }
 
   /// The built-in locations over https from nginx, with the test CA trusted:
-  /// the mirror copy, where `redirects` maps paths to the URLs they redirect to.
-  void ServeCopyOverHttps(const std::map<std::string, std::string>& redirects) {
+  /// the mirror copy, where `redirects` maps paths to the URLs they redirect to;
+  /// `timeOutKept`: a 408 ends every connection kept after one request.
+  void ServeCopyOverHttps(const std::map<std::string, std::string>& redirects, bool timeOutKept = false) {
     WriteWholeFile(tls_ / "server.crt", Credential(TestIdentity::TlsServer).certificatePem);
     WriteWholeFile(tls_ / "server.key", Credential(TestIdentity::TlsServer).privateKeyPem);
     trusted_ = std::make_unique<TrustedTestCa>(Credential(TestIdentity::TlsRoot).certificatePem);
@@ -118,6 +120,7 @@ class RunBuildTest : public ::testing::Test {
     options.tlsCertificate = tls_ / "server.crt";
     options.tlsKey = tls_ / "server.key";
     options.redirects = redirects;
+    options.timeOutKeptConnections = timeOutKept;
     nginx_ = std::make_unique<NginxServer>(options);
     settings_.downloadBase = "https://127.0.0.1:" + std::to_string(nginx_->port());
   }
@@ -392,6 +395,32 @@ TEST_F(RunBuildTest, BuiltInLocationsOverHttpsMakeTheImageOverOneConnection) {
   for (const std::string& request : requests) {
     EXPECT_EQ(request.substr(0, request.find(' ')), requests[0].substr(0, requests[0].find(' '))) << request;
   }
+}
+
+// A server that ends each kept connection with a 408 when the next request
+// comes costs the run one fresh connection per request, and no attempt.
+TEST_F(RunBuildTest, KeptConnectionsEndedWithA408AreReplacedByFreshOnes) {
+  ServeCopy();
+  ServeCopyOverHttps({}, true);
+  Outcome r = Build();
+  ASSERT_TRUE(r.ok) << r.err << testing::PrintToString(nginx_->Requests());
+  EXPECT_EQ(r.out, StepLines("out.iso"));
+  EXPECT_EQ(IsoVolumeId(Output()), "RSCD 4.42");
+  // "<connection> <request line> <status>": each request after the first is
+  // met by a 408 on the kept connection, then answered on a new one.
+  const std::vector<std::string> requests = nginx_->Requests();
+  std::vector<std::string> answered, timedOut;
+  std::set<std::string> answeringConnections;
+  for (const std::string& request : requests) {
+    const std::string status = request.substr(request.rfind(' ') + 1);
+    const std::string line = request.substr(request.find(' ') + 1, request.rfind(' ') - request.find(' ') - 1);
+    (status == "408" ? timedOut : answered).push_back(line);
+    if (status != "408") answeringConnections.insert(request.substr(0, request.find(' ')));
+  }
+  ASSERT_EQ(answered.size(), 5u) << testing::PrintToString(requests);
+  EXPECT_EQ(answeringConnections.size(), 5u) << testing::PrintToString(requests);
+  EXPECT_EQ(timedOut, std::vector<std::string>(answered.begin() + 1, answered.end()))
+      << testing::PrintToString(requests);
 }
 
 // Cut twice, the distribution is resumed each time, and the image is the one

@@ -29,6 +29,10 @@ generation starts the turn again. Reply keys, all optional:
                   asked
   raw             text sent verbatim instead of an HTTP answer, then close
   headers         {"Name": "value"}
+  on_kept         "408" or "close": a request that arrives on a connection
+                  which already served one gets, instead of this reply and
+                  without taking a turn, a 408 and the close, or the close
+                  without a byte, as from a server whose idle time-out passed
 
 Each request is appended to the log file as a "METHOD target" line, followed
 by " (Range)" when it asked for a range.
@@ -53,6 +57,7 @@ PATTERN_PERIOD = 251
 _PATTERN = bytes(i % PATTERN_PERIOD for i in range(PATTERN_PERIOD * 1024))
 _PATTERN_SLICE = len(_PATTERN) - PATTERN_PERIOD
 HOLD_SECONDS = 600
+IDLE_BODY = b"idle too long\n"
 
 
 def pattern_bytes(offset, size):
@@ -100,7 +105,7 @@ class State:
         with self.lock, open(self.log_path, "a", encoding="utf-8") as f:
             f.write(line + "\n")
 
-    def scripted_reply(self, target):
+    def scripted_reply(self, target, kept=False):
         if not self.routes_path or not os.path.exists(self.routes_path):
             return None
         with open(self.routes_path, encoding="utf-8") as f:
@@ -114,8 +119,12 @@ class State:
             generation, seen = self.turns.get(path, (None, 0))
             if generation != route.get("generation"):
                 seen = 0
+            reply = replies[min(seen, len(replies) - 1)]
+            if kept and "on_kept" in reply:
+                # The turn stays for the request sent again.
+                return {"timed_out": reply["on_kept"]}
             self.turns[path] = (route.get("generation"), seen + 1)
-        return replies[min(seen, len(replies) - 1)]
+        return reply
 
     def local_file(self, target):
         if self.root is None:
@@ -131,6 +140,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "TestServer/1.0"
     sys_version = ""
+    served = 0  # requests answered on this connection so far
 
     def log_message(self, format, *args):  # noqa: A002 - the base class's name
         pass
@@ -144,7 +154,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def answer(self, send_body):
         state = self.server.state
         state.log(f"{self.command} {self.path}" + (" (Range)" if "Range" in self.headers else ""))
-        reply = state.scripted_reply(self.path)
+        reply = state.scripted_reply(self.path, kept=self.served > 0)
+        self.served += 1
         if reply is None:
             path = state.local_file(self.path)
             if path is None:
@@ -174,6 +185,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = True
 
     def send_reply(self, reply, send_body):
+        if "timed_out" in reply:
+            self.close_connection = True
+            if reply["timed_out"] == "408":
+                self.send_response(408)
+                self.send_header("Content-Length", str(len(IDLE_BODY)))
+                self.send_header("Connection", "close")
+                self.end_headers()
+                if send_body:
+                    self.wfile.write(IDLE_BODY)
+                self.wfile.flush()
+            return
         if reply.get("stall_headers"):
             self.hold()
             return

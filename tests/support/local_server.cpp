@@ -63,6 +63,16 @@ std::string JsonReply(const HttpReply& reply) {
   if (reply.ranges) out << ", \"ranges\": true";
   if (reply.rangeFirst >= 0) out << ", \"range_first\": " << reply.rangeFirst;
   if (!reply.raw.empty()) out << ", \"raw\": " << JsonString(reply.raw);
+  switch (reply.onKeptConnection) {
+    case HttpReply::KeptConnection::Answer:
+      break;
+    case HttpReply::KeptConnection::Timeout408:
+      out << ", \"on_kept\": \"408\"";
+      break;
+    case HttpReply::KeptConnection::Close:
+      out << ", \"on_kept\": \"close\"";
+      break;
+  }
   if (!reply.headers.empty()) {
     out << ", \"headers\": {";
     const char* separator = "";
@@ -155,6 +165,7 @@ NginxServer::NginxServer(const Options& options) : scheme_(options.tlsCertificat
     args.insert(args.end(), {"--tls-cert", options.tlsCertificate, "--tls-key", options.tlsKey});
   }
   for (const auto& [path, url] : options.redirects) args.insert(args.end(), {"--redirect", path + "=" + url});
+  if (options.timeOutKeptConnections) args.push_back("--time-out-kept");
   process_ = std::make_unique<ServerProcess>(SupportScript("nginx_test_server.py"), args);
 }
 
@@ -225,6 +236,15 @@ std::vector<std::string> FtpArgs(const LocalFtpServer::Options& options) {
   if (options.cutAfter != 0) {
     args.push_back("--cut-after");
     args.push_back(std::to_string(options.cutAfter));
+  }
+  if (options.ignoreRest) args.push_back("--ignore-rest");
+  if (options.sizeShortBy != 0) {
+    args.push_back("--size-short");
+    args.push_back(std::to_string(options.sizeShortBy));
+  }
+  if (options.pauseSeconds > 0) {
+    args.push_back("--pause");
+    args.push_back(std::to_string(options.pauseSeconds));
   }
   return args;
 }

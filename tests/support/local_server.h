@@ -79,6 +79,12 @@ struct HttpReply {
   bool ranges = false;
   std::int64_t rangeFirst = -1;   ///< answer 206 with the rest from this byte, whatever was asked
   std::string raw;                ///< non-empty: send these bytes instead of an answer, then close
+  /// What a request gets instead when it arrives on a connection that already
+  /// served one, as from a server whose idle time-out on that connection has
+  /// passed: the reply itself, a 408 and the close, or the close without a
+  /// byte. The reply's turn stays for the request sent again.
+  enum class KeptConnection { Answer, Timeout408, Close };
+  KeptConnection onKeptConnection = KeptConnection::Answer;
   std::map<std::string, std::string> headers;
 
   static HttpReply Status(int status, std::string body = {});
@@ -160,6 +166,9 @@ class NginxServer {
     std::uint16_t port = 0;      ///< 0: a free port
     /// Paths answered with a 302 to the URL.
     std::map<std::string, std::string> redirects;
+    /// Every request after the first on a connection is answered with a 408,
+    /// which ends the connection, as by a server whose idle time-out passed.
+    bool timeOutKeptConnections = false;
   };
 
   explicit NginxServer(const Options& options);
@@ -187,6 +196,12 @@ class LocalFtpServer {
     /// Non-zero: the first file sent is cut off once this many bytes or a
     /// little more have gone.
     std::uint64_t cutAfter = 0;
+    /// A REST is accepted, but every file is sent from its first byte.
+    bool ignoreRest = false;
+    /// SIZE tells this many bytes fewer than the file has.
+    std::uint64_t sizeShortBy = 0;
+    /// Non-zero: the data connection waits this long before each 64 KiB.
+    double pauseSeconds = 0;
   };
 
   explicit LocalFtpServer(const std::string& folder) : LocalFtpServer(Options{folder, {}, {}}) {}

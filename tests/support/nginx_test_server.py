@@ -5,7 +5,9 @@ and temporary folders), runs nginx in the foreground as our child, and reports
 as test_server_control.py describes; nginx ends with us. Each request is
 logged to access.log as "<connection number> <request line> <status>". Plain http, or https
 with --tls-cert and --tls-key. nginx answers range requests of static files by
-itself. Each --redirect PATH=URL answers PATH with a 302 to URL.
+itself. Each --redirect PATH=URL answers PATH with a 302 to URL. With
+--time-out-kept every request after the first on a connection is answered with
+a 408, which ends the connection, as by a server whose idle time-out passed.
 """
 
 import argparse
@@ -42,6 +44,16 @@ def configuration(args, port):
     for entry in args.redirect:
         path, url = entry.split("=", 1)
         redirects += f"    location = {path} {{ return 302 {url}; }}\n"
+    if args.time_out_kept:
+        # A bare 408 is nginx's own time-out, which closes without a byte; with
+        # a text it is an answer, and the connection ends after it. Inside a
+        # location, as the limit of requests is not yet known at server level.
+        redirects += (
+            "    location / {\n"
+            "      keepalive_requests 2;\n"
+            '      if ($connection_requests != 1) { return 408 "idle too long\\n"; }\n'
+            "    }\n"
+        )
     temp = "".join(
         f"  {kind}_temp_path {state}/{kind};\n" for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi")
     )
@@ -111,6 +123,7 @@ def main():
     parser.add_argument("--tls-cert", default="")
     parser.add_argument("--tls-key", default="")
     parser.add_argument("--redirect", action="append", default=[])
+    parser.add_argument("--time-out-kept", action="store_true")
     test_server_control.add_arguments(parser)
     args = parser.parse_args()
     for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"):
