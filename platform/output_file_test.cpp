@@ -93,7 +93,7 @@ TEST(OutputPlaceTest, TheNewFileFitsBesideALongNameAndReplacesItThroughALink) {
   ASSERT_TRUE(place.CreateBeside(".rscdc-partial-")) << errno;
   const std::string newName = fs::path(place.ResultPath()).filename().string();
   EXPECT_NE(newName.find(".rscdc-partial-"), std::string::npos);
-  EXPECT_EQ(fs::path(place.ResultPath()).parent_path(), fs::path(dir.path()));
+  EXPECT_TRUE(fs::equivalent(fs::path(place.ResultPath()).parent_path(), fs::path(dir.path())));
   EXPECT_EQ(Written(place, "new image"), "");
   EXPECT_EQ(ReadWholeFile(dir / name), "old");
   ASSERT_TRUE(place.Commit());
