@@ -297,15 +297,15 @@ Download::Attempt Download::FetchOnce(const std::string& url, int attempt, std::
 }
 
 /// After a broken attempt: stores what arrived and says where the next one
-/// goes on. HTTP goes on only where the whole length and a strong validator
-/// are known, since only then can a range answer be matched to the same
-/// bytes; FTP wherever the file ends.
+/// goes on: only where the whole length is known, since only then can a body
+/// that does not go on from there be told (over HTTP also only under a strong
+/// validator, which matches a range answer to the same bytes).
 bool Download::PrepareNextAttempt(std::uint32_t& code) {
   if (!WriteBlock()) {
     file_.Close();
     return FileFailure(code);
   }
-  from_ = http_ && (total_ == 0 || validator_.empty()) ? 0 : done_;
+  from_ = total_ == 0 || (http_ && validator_.empty()) ? 0 : done_;
   if (progress_ != nullptr && !startingOver_) {
     try {
       progress_->OnResume(done_, from_ == 0);

@@ -43,10 +43,10 @@ struct DownloadSettings {
 /// further attempt goes on from what the destination holds: over HTTP, where
 /// the first answer named a total and a strong validator, with a range request
 /// (If-Range) that only a 206 for exactly that rest of the same resource (same
-/// total, same validator) continues, over FTP from a restart offset; any other
-/// answer, and a body that would make the file longer than its total, starts
-/// the file over. `progress` hears of each further attempt
-/// (OnResume) and then counts on from where the file goes on. When the
+/// total, same validator) continues, over FTP from a restart offset where the
+/// size is known; any other answer, and a body that would make the file longer
+/// than its total, starts the file over. `progress` hears of each further
+/// attempt (OnResume) and then counts on from where the file goes on. When the
 /// attempts run out, the last one's reason is reported and the partial file
 /// stays. An exception thrown by `progress` closes everything and goes on to
 /// the caller.

@@ -973,6 +973,12 @@ LocalFtpServer::Options RestIgnored() {
   return options;
 }
 
+LocalFtpServer::Options RestIgnoredWithoutASize() {
+  LocalFtpServer::Options options = RestIgnored();
+  options.noSize = true;
+  return options;
+}
+
 LocalFtpServer::Options SizeShortBy(std::uint64_t bytes) {
   LocalFtpServer::Options options;
   options.sizeShortBy = bytes;
@@ -987,6 +993,8 @@ LocalFtpServer::Options Pausing(double seconds) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, MisbehavingFtpServerTest,
                          testing::Values(FtpMisbehaviour{"RestIgnoredAfterACut", RestIgnored(), true},
+                                         // Nothing to hold the restarted body against: no restart.
+                                         FtpMisbehaviour{"RestIgnoredWithoutASize", RestIgnoredWithoutASize(), true},
                                          FtpMisbehaviour{"SizeShortBy5000", SizeShortBy(5000), false},
                                          FtpMisbehaviour{"PausingBeforeEachBlock", Pausing(0.2), true},
                                          // Each attempt begins with a wait the stall limit ends.

@@ -33,6 +33,7 @@ def main():
     parser.add_argument("--cut-after", type=int, default=0)
     parser.add_argument("--ignore-rest", action="store_true")
     parser.add_argument("--size-short", type=int, default=0)
+    parser.add_argument("--no-size", action="store_true")
     parser.add_argument("--pause", type=float, default=0)
     test_server_control.add_arguments(parser)
     args = parser.parse_args()
@@ -72,6 +73,9 @@ def main():
             return super().ftp_RETR(file)
 
         def ftp_SIZE(self, path):
+            if args.no_size:
+                self.respond("550 SIZE not implemented.")
+                return
             if not args.size_short or not self.fs.isfile(self.fs.realpath(path)):
                 return super().ftp_SIZE(path)
             self.respond("213 %d" % max(0, self.fs.getsize(path) - args.size_short))

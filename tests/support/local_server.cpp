@@ -238,6 +238,7 @@ std::vector<std::string> FtpArgs(const LocalFtpServer::Options& options) {
     args.push_back(std::to_string(options.cutAfter));
   }
   if (options.ignoreRest) args.push_back("--ignore-rest");
+  if (options.noSize) args.push_back("--no-size");
   if (options.sizeShortBy != 0) {
     args.push_back("--size-short");
     args.push_back(std::to_string(options.sizeShortBy));

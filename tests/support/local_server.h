@@ -200,6 +200,8 @@ class LocalFtpServer {
     bool ignoreRest = false;
     /// SIZE tells this many bytes fewer than the file has.
     std::uint64_t sizeShortBy = 0;
+    /// SIZE is refused, so the file's size is not known before it is sent.
+    bool noSize = false;
     /// Non-zero: the data connection waits this long before each 64 KiB.
     double pauseSeconds = 0;
   };
