@@ -7,7 +7,6 @@
 #include "platform/last_error.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
-#include "platform/tree_times.h"
 
 namespace {
 
@@ -54,8 +53,6 @@ bool CreateImageTree(const std::string& workingFolder, std::string& tree) {
     platform::SetLastError(platform::ErrorCodeFromErrno(errno));
     return false;
   }
-  // Its mode set outright, as the umask would have it private.
-  if (!platform::MakeTreeReadable(folder)) return false;
   tree = folder;
   return true;
 }

@@ -31,9 +31,9 @@ bool GetTempFolder(std::string& tempFolder);
 bool PrepareWorkingFolder(const std::string& tempFolder, platform::ExclusiveLock& lock, std::string& workingFolder,
                           std::uint32_t& errorCode);
 
-/// Creates the image's tree in the working folder, readable by all whatever
-/// the umask, and gives its path (no trailing separator). Failure: reason in
-/// the last error.
+/// Creates the image's tree in the working folder and gives its path (no
+/// trailing separator); the mastering makes it readable by all, with all it
+/// holds then. Failure: reason in the last error.
 bool CreateImageTree(const std::string& workingFolder, std::string& tree);
 
 /// True when the file at `imagePath` (as platform::OutputPlace found it) is
