@@ -251,6 +251,13 @@ HttpReply Raw(std::string bytes) {
   return reply;
 }
 
+/// A status line, then header lines for ever, `pause` seconds apart.
+HttpReply EndlessHeaderLines(double pause) {
+  HttpReply reply;
+  reply.endlessHeaderLines = pause;
+  return reply;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Answers, StatusAnswerTest,
     testing::Values(
@@ -277,6 +284,7 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"CutInsideAHeader", Raw("HTTP/1.1 200 OK\r\nContent-Le"), 12030},
         StatusCase{"OversizedHeader", Raw("HTTP/1.1 200 OK\r\nX-Filler: " + std::string(2 << 20, 'a') + "\r\n\r\nx"),
                    12029},
+        StatusCase{"EndlessHeaderLines", EndlessHeaderLines(0), 12029},
         // Either leaves no way to tell where the body ends.
         StatusCase{"TwoContentLengths", Raw("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 5\r\n\r\nabcde"),
                    12029},
@@ -525,7 +533,9 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"TooSlow",
                    {Trickling(Resumable())},
                    {kGet, kGetRange, kGetRange, kGetRange, kGetRange},
-                   12002, std::nullopt, 0, 500ms}),
+                   12002, std::nullopt, 0, 500ms},
+        // No body byte over the window: the header block is no answer yet.
+        BrokenCase{"HeaderBlockTrickles", {EndlessHeaderLines(0.2)}, {kGet}, 12002, 0, 0, 500ms}),
     [](const testing::TestParamInfo<BrokenCase>& info) { return std::string(info.param.name); });
 
 // A limit ends the transfer where it is passed, not where the body ends: the

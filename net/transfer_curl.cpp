@@ -19,6 +19,10 @@
 namespace {
 
 constexpr long kFirstFinalStatus = 200;
+/// Most bytes the header blocks of one request may have, interim answers
+/// included: a real one is a few kilobytes. The library's own limit is about
+/// as large, but it reports it as any failure to receive.
+constexpr std::size_t kHeaderBlockLimit = 256 * 1024;
 constexpr long kRequestTimeout = 408;
 
 bool InitTransferLibrary() {
@@ -247,6 +251,7 @@ class CurlTransfer {
   bool active_ = false;
   bool heard_ = false;          // a line of an HTTP answer arrived
   bool timedOutIdle_ = false;   // a kept connection answered with a 408
+  std::size_t headerBytes_ = 0; // of the HTTP answers to this request
 };
 
 CURLcode CurlTransfer::Configure(const TransferRequest& request, const DownloadSettings& settings) {
@@ -323,6 +328,7 @@ std::uint32_t CurlTransfer::Run() {
     // The server had given up the kept connection, which says nothing about
     // the request: it goes once more, on a connection of its own.
     heard_ = timedOutIdle_ = false;
+    headerBytes_ = 0;
     result = curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L);
     if (result == CURLE_OK) result = curl_easy_perform(easy_);
   }
@@ -344,6 +350,7 @@ std::uint32_t CurlTransfer::Run() {
     return 0;
   }
   if (IsHttp() && !answered_) {
+    if (headerBytes_ > kHeaderBlockLimit) return ERROR_INTERNET_CANNOT_CONNECT;
     // The scheme was accepted, so here the server's answer was refused: a
     // status line that cannot be read, or a header block past the library's
     // limits, which it reports as if memory had run out.
@@ -468,6 +475,8 @@ std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
     return length;
   }
   t.heard_ = true;
+  t.headerBytes_ += length;
+  if (t.headerBytes_ > kHeaderBlockLimit) return 0;
   const std::string_view line(data, length);
   if (line == "\r\n" || line == "\n") {
     long status = 0;

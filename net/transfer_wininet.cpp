@@ -2,13 +2,22 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <cwchar>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
+#include <utility>
+#include <type_traits>
 #include <vector>
 
 #include "net/error_text.h"
+#include "platform/memory_use.h"
 #include "platform/windows_api.h"
 
 #include <wininet.h>
@@ -32,10 +41,139 @@ constexpr int kEndedConnectionResends = 4;
 /// once-a-second the sink wants to hear of a wait.
 constexpr DWORD kPendingPause = 20;
 
+/// How often the sink hears of a WinINet call that waits.
+constexpr std::chrono::milliseconds kWatchPeriod{100};
+/// How much the process may grow while WinINet reads a header block. WinINet
+/// takes header lines for as long as they come, however many; a real header
+/// block is a few kilobytes, and the first TLS connection of a run (with the
+/// system's certificate store) costs a few megabytes.
+constexpr std::uint64_t kHeaderBlockGrowthLimit = std::uint64_t{64} << 20;
+
 struct InternetCloser {
   void operator()(void* handle) const { InternetCloseHandle(static_cast<HINTERNET>(handle)); }
 };
 using InternetHandle = std::unique_ptr<void, InternetCloser>;
+
+/// Runs the WinINet calls that wait on the network on a thread of its own,
+/// while the caller gives the sink its say every kWatchPeriod, which WinINet
+/// never does inside a call: so a header block that trickles or never ends, a
+/// body that pauses and an interrupt request are seen as they happen. When the
+/// sink ends the transfer, or a header block grows the process past its limit,
+/// the handle the call waits on is closed, which ends the call on Windows; a
+/// call that goes on all the same (wine's WinINet ends it only when its
+/// connection ends) is left to end on its own thread, and the transfer ends at
+/// once.
+class Waiter {
+ public:
+  explicit Waiter(ITransferSink& sink) : sink_(sink), channel_(std::make_shared<Channel>()) {}
+  ~Waiter() {
+    if (!worker_.joinable()) return;
+    {
+      const std::lock_guard<std::mutex> hold(channel_->lock);
+      channel_->quit = true;
+    }
+    channel_->wake.notify_all();
+    if (cut_ != 0) {
+      worker_.detach();
+    } else {
+      worker_.join();
+    }
+  }
+  Waiter(const Waiter&) = delete;
+  Waiter& operator=(const Waiter&) = delete;
+
+  /// Runs `call`, which waits on `handle` (reading a header block when
+  /// `headerBlock` says so) and must hold by value whatever it uses, and
+  /// answers what it answers, with its last error. When the wait is cut,
+  /// `handle` is closed and the answer is a value-initialized one; Cut() tells
+  /// why, and no later call is made.
+  template <typename Call>
+  auto Run(InternetHandle& handle, bool headerBlock, Call call) -> decltype(call()) {
+    using Result = decltype(call());
+    struct Outcome {
+      Result result{};
+      DWORD error = 0;
+      bool abandoned = false;
+    };
+    if (cut_ != 0) return Result{};
+    if (!worker_.joinable()) worker_ = std::thread(&Waiter::Work, channel_);
+    const auto outcome = std::make_shared<Outcome>();
+    std::unique_lock<std::mutex> hold(channel_->lock);
+    channel_->job = [outcome, call, channel = channel_]() mutable {
+      const Result result = call();
+      const DWORD error = GetLastError();
+      const std::lock_guard<std::mutex> done(channel->lock);
+      if (outcome->abandoned) {
+        if constexpr (std::is_same_v<Result, HINTERNET>) {
+          if (result != nullptr) InternetCloseHandle(result);
+        }
+        return;
+      }
+      outcome->result = result;
+      outcome->error = error;
+    };
+    channel_->busy = true;
+    channel_->wake.notify_all();
+    const std::uint64_t memoryLimit = headerBlock ? platform::MemoryInUse() + kHeaderBlockGrowthLimit : 0;
+    while (!channel_->wake.wait_for(hold, kWatchPeriod, [this] { return !channel_->busy; })) {
+      hold.unlock();
+      if (memoryLimit != 0 && platform::MemoryInUse() > memoryLimit) {
+        // As libcurl refuses a header block past its limits.
+        cut_ = ERROR_INTERNET_CANNOT_CONNECT;
+      } else if (!sink_.OnTick(false)) {
+        cut_ = kStoppedBySink;
+      }
+      hold.lock();
+      if (cut_ != 0) break;
+    }
+    if (cut_ == 0) {
+      SetLastError(outcome->error);
+      return outcome->result;
+    }
+    if (channel_->busy) {
+      outcome->abandoned = true;
+    } else if constexpr (std::is_same_v<Result, HINTERNET>) {
+      if (outcome->result != nullptr) InternetCloseHandle(outcome->result);
+    }
+    hold.unlock();
+    handle.reset();
+    return Result{};
+  }
+
+  /// Why a wait was cut: kStoppedBySink, or the code of the fault; 0 while
+  /// none was.
+  std::uint32_t Cut() const { return cut_; }
+
+ private:
+  /// What the caller and the worker share; it lives as long as either.
+  struct Channel {
+    std::mutex lock;
+    std::condition_variable wake;
+    std::function<void()> job;
+    bool busy = false;  // a job was given and has not ended
+    bool quit = false;
+  };
+
+  static void Work(std::shared_ptr<Channel> channel) {
+    std::unique_lock<std::mutex> hold(channel->lock);
+    for (;;) {
+      channel->wake.wait(hold, [&] { return channel->quit || channel->job; });
+      if (!channel->job) return;
+      std::function<void()> job = std::move(channel->job);
+      channel->job = nullptr;
+      hold.unlock();
+      job();
+      hold.lock();
+      channel->busy = false;
+      channel->wake.notify_all();
+    }
+  }
+
+  ITransferSink& sink_;
+  std::shared_ptr<Channel> channel_;
+  std::thread worker_;
+  std::uint32_t cut_ = 0;
+};
 
 /// The one root of the process, opened with the first request rather than for
 /// each: the connections WinINet keeps alive between requests belong to one
@@ -105,16 +243,22 @@ HINTERNET Failed(InternetHandle& handle) {
   return nullptr;
 }
 
-/// Set when WinINet sets out to connect for a request, rather than taking a
-/// connection kept from an earlier one; WinINet tells it by no other means.
-/// It is the request handle's context, and outlives the handle.
-struct ConnectionWatch {
-  bool connecting = false;
-};
+/// How often WinINet has set out to connect for a request of the process,
+/// rather than taking a connection kept from an earlier one; WinINet tells it
+/// by no other means. Counted for the whole process, since a request left to
+/// end on its own may still count.
+std::atomic<unsigned> connectionsMade{0};
 
-void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
-  if (status == INTERNET_STATUS_CONNECTING_TO_SERVER) reinterpret_cast<ConnectionWatch*>(context)->connecting = true;
+void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR, DWORD status, void*, DWORD) {
+  if (status == INTERNET_STATUS_CONNECTING_TO_SERVER) ++connectionsMade;
 }
+
+/// Tells whether a connection was made for a request.
+struct ConnectionWatch {
+  unsigned before = 0;
+  void Start() { before = connectionsMade.load(); }
+  bool Connected() const { return connectionsMade.load() != before; }
+};
 
 /// Sends the GET request of an http or https URL, with `headers` ("Name:
 /// value" lines, each ending in CRLF). InternetOpenUrl would do the same, but
@@ -123,19 +267,26 @@ void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, void*,
 /// our own takes them. `watch` hears whether a connection was made for it.
 /// Null with the last error set on failure.
 HINTERNET SendHttpRequest(HINTERNET root, const UrlParts& url, DWORD flags, const std::wstring& headers,
-                          const DownloadSettings& settings, InternetHandle& connection, ConnectionWatch& watch) {
+                          const DownloadSettings& settings, InternetHandle& connection, ConnectionWatch& watch,
+                          Waiter& waiter) {
   std::wstring target = url.path + url.extra;
   if (target.empty()) target = L"/";
   connection.reset(Connect(root, url, INTERNET_SERVICE_HTTP, 0));
   if (!connection) return nullptr;
   if (url.scheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
-  watch.connecting = false;
-  InternetHandle request(HttpOpenRequestW(connection.get(), L"GET", target.c_str(), nullptr, nullptr, nullptr, flags,
-                                          reinterpret_cast<DWORD_PTR>(&watch)));
+  watch.Start();
+  // WinINet tells the status of a request only with a context other than 0.
+  constexpr DWORD_PTR kAnyContext = 1;
+  InternetHandle request(
+      HttpOpenRequestW(connection.get(), L"GET", target.c_str(), nullptr, nullptr, nullptr, flags, kAnyContext));
   if (!request || !SetTimeouts(request.get(), settings) ||
-      InternetSetStatusCallbackW(request.get(), &OnRequestStatus) == INTERNET_INVALID_STATUS_CALLBACK ||
-      !HttpSendRequestW(request.get(), headers.empty() ? nullptr : headers.c_str(),
-                        static_cast<DWORD>(headers.size()), nullptr, 0)) {
+      InternetSetStatusCallbackW(request.get(), &OnRequestStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
+    return Failed(request);
+  }
+  if (!waiter.Run(request, true, [handle = request.get(), headers] {
+        return HttpSendRequestW(handle, headers.empty() ? nullptr : headers.c_str(),
+                                static_cast<DWORD>(headers.size()), nullptr, 0);
+      })) {
     return Failed(request);
   }
   return request.release();
@@ -158,10 +309,15 @@ std::wstring LastFtpReply() {
   }
 }
 
-/// Sends one FTP command that opens no data connection; false when the server
-/// refuses it.
-bool FtpSend(HINTERNET connection, const std::wstring& command) {
-  return FtpCommandW(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr) != FALSE;
+/// Sends one FTP command that opens no data connection; answers the server's
+/// reply, or nothing when it refuses the command.
+std::optional<std::wstring> FtpSend(InternetHandle& connection, const std::wstring& command, Waiter& waiter) {
+  // The reply is kept for the thread that sent the command.
+  return waiter.Run(connection, false, [handle = connection.get(), command] {
+    return FtpCommandW(handle, FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr)
+               ? std::optional<std::wstring>(LastFtpReply())
+               : std::nullopt;
+  });
 }
 
 /// Opens the file of an ftp URL for reading, from `from` on when the server
@@ -170,18 +326,20 @@ bool FtpSend(HINTERNET connection, const std::wstring& command) {
 /// every file under wine, and a transfer cut off part-way ends there like a
 /// whole one. Null with the last error set on failure.
 HINTERNET OpenFtpFile(HINTERNET root, const UrlParts& url, DWORD flags, std::uint64_t from,
-                      InternetHandle& connection, TransferAnswer& answer) {
+                      InternetHandle& connection, TransferAnswer& answer, Waiter& waiter) {
   connection.reset(Connect(root, url, INTERNET_SERVICE_FTP, flags & INTERNET_FLAG_PASSIVE));
   if (!connection) return nullptr;
   // SIZE counts bytes only in binary mode.
   std::uint64_t size = 0;
-  if (FtpSend(connection.get(), L"TYPE I") && FtpSend(connection.get(), L"SIZE " + url.path)) {
-    const std::wstring reply = LastFtpReply();
+  if (FtpSend(connection, L"TYPE I", waiter)) {
+    const std::wstring reply = FtpSend(connection, L"SIZE " + url.path, waiter).value_or(std::wstring());
     wchar_t* end = nullptr;
     if (reply.rfind(L"213 ", 0) == 0) size = std::wcstoull(reply.c_str() + 4, &end, 10);
   }
-  if (from > 0 && FtpSend(connection.get(), L"REST " + std::to_wstring(from))) answer.restartedAt = from;
-  InternetHandle file(FtpOpenFileW(connection.get(), url.path.c_str(), GENERIC_READ, FTP_TRANSFER_TYPE_BINARY | flags, 0));
+  if (from > 0 && FtpSend(connection, L"REST " + std::to_wstring(from), waiter)) answer.restartedAt = from;
+  InternetHandle file(waiter.Run(connection, false, [handle = connection.get(), path = url.path, flags] {
+    return FtpOpenFileW(handle, path.c_str(), GENERIC_READ, FTP_TRANSFER_TYPE_BINARY | flags, 0);
+  }));
   if (!file) return Failed(file);
   answer.length = size > answer.restartedAt ? size - answer.restartedAt : 0;
   return file.release();
@@ -283,7 +441,7 @@ bool ReadHttpAnswer(HINTERNET request, const std::wstring& url, TransferAnswer& 
 /// at whatever moment the request happens to go out. WinINet itself sends
 /// again only what met a close without a byte.
 bool MetEndedConnection(HINTERNET request, const ConnectionWatch& watch) {
-  if (watch.connecting) return false;
+  if (watch.Connected()) return false;
   if (!request) {
     const DWORD error = GetLastError();
     return error == ERROR_INTERNET_CONNECTION_RESET || error == ERROR_INTERNET_CONNECTION_ABORTED ||
@@ -319,6 +477,8 @@ std::uint32_t TransferUrl(const TransferRequest& transfer, const DownloadSetting
   const bool ftp = cracked && url.scheme == INTERNET_SCHEME_FTP;
   TransferAnswer answer;
   ConnectionWatch watch;
+  // Made before the handles, so that it ends after them.
+  Waiter waiter(sink);
   InternetHandle connection;
   InternetHandle request;
   if (http) {
@@ -327,20 +487,22 @@ std::uint32_t TransferUrl(const TransferRequest& transfer, const DownloadSetting
       headers = L"Range: bytes=" + std::to_wstring(transfer.from) + L"-\r\n";
       if (!transfer.ifRange.empty()) headers += L"If-Range: " + platform::UTF8ToUTF16(transfer.ifRange) + L"\r\n";
     }
-    request.reset(SendHttpRequest(root, url, kFlags, headers, settings, connection, watch));
+    request.reset(SendHttpRequest(root, url, kFlags, headers, settings, connection, watch, waiter));
     // The server had given up the kept connection, which says nothing about
     // the request: it goes again, and the sink hears nothing of it.
-    for (int resend = 0; resend < kEndedConnectionResends && MetEndedConnection(request.get(), watch); ++resend) {
+    for (int resend = 0;
+         resend < kEndedConnectionResends && waiter.Cut() == 0 && MetEndedConnection(request.get(), watch);
+         ++resend) {
       request.reset();
-      request.reset(SendHttpRequest(root, url, kFlags, headers, settings, connection, watch));
+      request.reset(SendHttpRequest(root, url, kFlags, headers, settings, connection, watch, waiter));
     }
   } else if (ftp) {
-    request.reset(OpenFtpFile(root, url, kFlags, transfer.from, connection, answer));
+    request.reset(OpenFtpFile(root, url, kFlags, transfer.from, connection, answer, waiter));
   } else {
     // URLs that do not even crack, whose fault WinINet then names.
     request.reset(InternetOpenUrlW(root, wideUrl.c_str(), nullptr, 0, kFlags, 0));
   }
-  if (!request) return Failure(sink);
+  if (!request) return waiter.Cut() != 0 ? waiter.Cut() : Failure(sink);
   if (!sink.OnTick(true)) return kStoppedBySink;
 
   if (http) {
@@ -355,7 +517,13 @@ std::uint32_t TransferUrl(const TransferRequest& transfer, const DownloadSetting
     // would lose the bytes it already had.
     DWORD available = 0;
     DWORD read = 0;
-    if (!InternetQueryDataAvailable(request.get(), &available, 0, 0)) {
+    const auto [asked, arrived] = waiter.Run(request, false, [handle = request.get()] {
+      DWORD bytes = 0;
+      return std::make_pair(InternetQueryDataAvailable(handle, &bytes, 0, 0), bytes);
+    });
+    available = arrived;
+    if (!asked) {
+      if (waiter.Cut() != 0) return waiter.Cut();
       // An FTP data stream that paused and goes on again is reported so
       // (under wine): the bytes are on their way, and the next ask finds them.
       // The sink keeps its say over the wait.

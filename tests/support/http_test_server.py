@@ -20,6 +20,8 @@ generation starts the turn again. Reply keys, all optional:
   content_length  int: announce this instead of the real size
   stall_after     int: send this many body bytes, then hold the connection
   stall_headers   true: send nothing at all and hold the connection
+  endless_headers seconds: a status line, then 1 KB header lines for ever,
+                  this far apart
   cut_after       int: send this many body bytes, then close the connection
   trickle         seconds: send the body one byte at a time, this far apart
   ranges          true: answer "Range: bytes=N-" with a 206 for the rest from
@@ -199,6 +201,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if reply.get("stall_headers"):
             self.hold()
             return
+        if "endless_headers" in reply:
+            self.send_endless_headers(float(reply["endless_headers"]))
+            return
         if "raw" in reply:
             self.wfile.write(text_bytes(reply["raw"]))
             self.wfile.flush()
@@ -210,6 +215,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
         finally:
             if body.handle is not None:
                 body.handle.close()
+
+    def send_endless_headers(self, pause):
+        self.close_connection = True
+        self.wfile.write(b"HTTP/1.1 200 OK\r\n")
+        filler = b"a" * 1000
+        line = 0
+        try:
+            while True:
+                # Names of their own, which no client can fold into one.
+                self.wfile.write(b"X-Filler-%d: %s\r\n" % (line, filler))
+                line += 1
+                if pause:
+                    self.wfile.flush()
+                    time.sleep(pause)
+        except (BrokenPipeError, ConnectionResetError):
+            return  # the client has given up
 
     def range_first(self, reply):
         """The first byte of the range to answer with a 206; None for the

@@ -58,6 +58,7 @@ std::string JsonReply(const HttpReply& reply) {
   if (reply.announcedLength >= 0) out << ", \"content_length\": " << reply.announcedLength;
   if (reply.stallAfter >= 0) out << ", \"stall_after\": " << reply.stallAfter;
   if (reply.stallBeforeHeaders) out << ", \"stall_headers\": true";
+  if (reply.endlessHeaderLines >= 0) out << ", \"endless_headers\": " << reply.endlessHeaderLines;
   if (reply.cutAfter >= 0) out << ", \"cut_after\": " << reply.cutAfter;
   if (reply.trickleSeconds > 0) out << ", \"trickle\": " << reply.trickleSeconds;
   if (reply.ranges) out << ", \"ranges\": true";

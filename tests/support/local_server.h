@@ -72,6 +72,9 @@ struct HttpReply {
   std::int64_t announcedLength = -1;  ///< Content-Length to claim instead of the real size
   std::int64_t stallAfter = -1;   ///< send this many body bytes, then hold the connection silent
   bool stallBeforeHeaders = false;  ///< accept the request and never answer
+  /// Non-negative: a status line, then 1 KB header lines for ever, this many
+  /// seconds apart.
+  double endlessHeaderLines = -1;
   std::int64_t cutAfter = -1;     ///< send this many body bytes, then close the connection
   double trickleSeconds = 0;      ///< non-zero: send the body one byte at a time, this far apart
   /// Answer "Range: bytes=N-" with a 206 for the rest from N (416 past the end),
