@@ -538,7 +538,17 @@ std::uint32_t TransferUrl(const TransferRequest& transfer, const DownloadSetting
                           &read)) {
       return Failure(sink);
     }
-    if (read == 0) return 0;
+    if (read == 0) {
+      // WinINet reads the server's word on an FTP transfer when the file is
+      // closed, and takes a data connection cut off with a "426" for the end
+      // of the file.
+      if (!http) {
+        request.reset();
+        const std::wstring reply = LastFtpReply();
+        if (!reply.empty() && reply[0] != L'2') return ERROR_INTERNET_CONNECTION_ABORTED;
+      }
+      return 0;
+    }
     if (!sink.OnData(buffer.data(), read)) return kStoppedBySink;
     if (!sink.OnTick(false)) return kStoppedBySink;
   }
