@@ -793,6 +793,7 @@ struct TlsCase {
   const char* name;
   testing_support::TestIdentity server;
   std::uint32_t code;  ///< 0: the file arrives
+  bool rootTrusted = true;  ///< whether the test makes TlsRoot trusted
 };
 
 void PrintTo(const TlsCase& c, std::ostream* out) { *out << c.name; }
@@ -806,8 +807,8 @@ TEST_P(DownloadTlsTest, ServerCertificateDecides) {
   WriteWholeFile(folder / "server.crt", server.certificatePem);
   WriteWholeFile(folder / "server.key", server.privateKeyPem);
   WriteWholeFile(served / "file.bin", PatternBytes(0, 300000));
-  testing_support::TrustedTestCa trusted(
-      testing_support::Credential(testing_support::TestIdentity::TlsRoot).certificatePem);
+  std::optional<testing_support::TrustedTestCa> trusted;
+  if (c.rootTrusted) trusted.emplace(testing_support::Credential(testing_support::TestIdentity::TlsRoot).certificatePem);
   testing_support::NginxServer::Options options;
   options.folder = served.path();
   options.tlsCertificate = folder / "server.crt";
@@ -829,6 +830,7 @@ INSTANTIATE_TEST_SUITE_P(
     Certificates, DownloadTlsTest,
     testing::Values(TlsCase{"IssuedByATrustedCa", testing_support::TestIdentity::TlsServer, 0},
                     TlsCase{"SelfSigned", testing_support::TestIdentity::SelfSignedTlsServer, 12045},
+                    TlsCase{"IssuedByAnUntrustedCa", testing_support::TestIdentity::TlsServer, 12045, false},
                     TlsCase{"ForAnotherName", testing_support::TestIdentity::TlsServerForOtherName, 12038},
                     TlsCase{"Expired", testing_support::TestIdentity::ExpiredTlsServer, 12037}),
     [](const testing::TestParamInfo<TlsCase>& info) { return std::string(info.param.name); });
