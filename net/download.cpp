@@ -34,13 +34,17 @@ constexpr int kAttempts = 5;
 constexpr long kHttpOk = 200;
 constexpr long kHttpPartialContent = 206;
 constexpr long kHttpNotFound = 404;
+constexpr long kHttpProxyAuthenticationRequired = 407;
 constexpr long kHttpRangeNotSatisfiable = 416;
 /// The lowest rate, in bytes a second, that a transfer has to keep up on
 /// average over DownloadSettings::slowWindow.
 constexpr double kLowestRate = 1024;
 
 std::uint32_t StatusCode(long status) {
-  return status == kHttpNotFound ? ERROR_INTERNET_ITEM_NOT_FOUND : ERROR_INTERNET_CANNOT_CONNECT;
+  if (status == kHttpNotFound) return ERROR_INTERNET_ITEM_NOT_FOUND;
+  // Only a proxy asks for its credentials.
+  if (status == kHttpProxyAuthenticationRequired) return platform::kErrorProxyRefused;
+  return ERROR_INTERNET_CANNOT_CONNECT;
 }
 
 bool IsRedirect(long status) {

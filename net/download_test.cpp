@@ -384,6 +384,25 @@ TEST_F(HttpDownloadTest, RedirectToLocalFileIsRefused) {
   }
 }
 
+// A proxy that asks for credentials, or will not open a tunnel, is named as the
+// one that refused.
+TEST_F(HttpDownloadTest, AProxysRefusalIsNamed) {
+  const std::string origin = "127.0.0.1:" + std::to_string(testing_support::UnusedLocalPort());
+  HttpReply credentials = HttpReply::Status(407, "who are you");
+  credentials.headers["Proxy-Authenticate"] = "Basic realm=\"proxy\"";
+  server_.Script("http://" + origin + "/file", credentials);
+  server_.Script(origin, HttpReply::Status(403, "not there"));
+  const testing_support::ScopedEnvironmentVariable http("http_proxy", server_.Url(""));
+  const testing_support::ScopedEnvironmentVariable https("https_proxy", server_.Url(""));
+  for (const char* scheme : {"http://", "https://"}) {
+    SCOPED_TRACE(scheme);
+    const Outcome outcome = Download(nullptr, scheme + origin + "/file", Destination(), ShortTimeouts());
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.code, platform::kErrorProxyRefused) << ErrorCodeText(outcome.code);
+    EXPECT_FALSE(PathExists(Destination()));
+  }
+}
+
 TEST_F(HttpDownloadTest, EndlessRedirectsFail) {
   server_.Script("/loop", HttpReply::Redirect(302, "/loop"));
   const Outcome outcome = Download(&progress_, server_.Url("/loop"), Destination());

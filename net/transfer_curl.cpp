@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "net/error_text.h"
+#include "platform/error_codes.h"
 
 // The libcurl backend. libcurl pushes what arrives into callbacks, which pass
 // it on to the sink as it comes.
@@ -19,6 +20,7 @@
 namespace {
 
 constexpr long kFirstFinalStatus = 200;
+constexpr long kFirstRedirectStatus = 300;
 /// Most bytes the header blocks of one request may have, interim answers
 /// included: a real one is a few kilobytes. The library's own limit is about
 /// as large, but it reports it as any failure to receive.
@@ -283,6 +285,8 @@ CURLcode CurlTransfer::Configure(const TransferRequest& request, const DownloadS
   set(CURLOPT_PREREQDATA, this);
   set(CURLOPT_NOPROGRESS, 0L);
   set(CURLOPT_XFERINFOFUNCTION, &CurlTransfer::OnTick);
+  // A proxy's answer to the tunnel's CONNECT is no header of the server's.
+  set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   set(CURLOPT_XFERINFODATA, this);
   ftp_ = IsFtpUrl(request.url);
   if (ftp_) {
@@ -348,6 +352,12 @@ std::uint32_t CurlTransfer::Run() {
     // An empty FTP file has no data to announce it.
     if (!answered_ && !Announce()) return ERROR_INTERNET_INTERNAL_ERROR;
     return 0;
+  }
+  long tunnel = 0;
+  if (!answered_ && curl_easy_getinfo(easy_, CURLINFO_HTTP_CONNECTCODE, &tunnel) == CURLE_OK && tunnel != 0 &&
+      (tunnel < kFirstFinalStatus || tunnel >= kFirstRedirectStatus)) {
+    // The proxy would not open a tunnel to the server.
+    return platform::kErrorProxyRefused;
   }
   if (IsHttp() && !answered_) {
     if (headerBytes_ > kHeaderBlockLimit) return ERROR_INTERNET_CANNOT_CONNECT;

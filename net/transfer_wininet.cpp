@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "net/error_text.h"
+#include "platform/error_codes.h"
 #include "platform/memory_use.h"
 #include "platform/windows_api.h"
 
@@ -445,6 +446,14 @@ std::string LastHeaderValue(const std::wstring& headers, const std::wstring& nam
   return values.empty() ? std::string() : values.back();
 }
 
+/// Whether the answer to a request came over a TLS connection.
+bool CameOverTls(HINTERNET request) {
+  DWORD flags = 0;
+  DWORD size = sizeof flags;
+  return InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size) &&
+         (flags & SECURITY_FLAG_SECURE) != 0;
+}
+
 /// What an HTTP answer says; false when the status cannot be read.
 bool ReadHttpAnswer(HINTERNET request, const std::wstring& url, TransferAnswer& answer) {
   answer.http = true;
@@ -543,6 +552,10 @@ std::uint32_t TransferUrl(const TransferRequest& transfer, const DownloadSetting
 
   if (http) {
     if (!ReadHttpAnswer(request.get(), wideUrl, answer)) return ERROR_INTERNET_CANNOT_CONNECT;
+    if (url.scheme == INTERNET_SCHEME_HTTPS && !CameOverTls(request.get())) {
+      // The proxy's own answer to the tunnel's CONNECT, which it would not open.
+      return platform::kErrorProxyRefused;
+    }
     if (IsStatusLineAlone(request.get())) return ERROR_INTERNET_CONNECTION_ABORTED;
   }
   if (!sink.OnAnswer(answer)) return kStoppedBySink;

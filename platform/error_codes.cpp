@@ -39,6 +39,8 @@ const char* OwnLastErrorText(std::uint32_t code) {
       return "The file exceeds the size limit of this download";
     case kErrorNotZipArchive:
       return "The file is not a zip archive";
+    case kErrorProxyRefused:
+      return "The proxy refused the request (check the proxy settings and credentials)";
   }
   return nullptr;
 }

@@ -28,7 +28,8 @@ namespace platform {
   X(kErrorTempFolderNotOwned, 0x20000007)   /* the temporary folder or one above is another's */ \
   X(kErrorTempFolderShared, 0x20000008)     /* others may rename in it, or one above it */     \
   X(kErrorFileTooLarge, 0x20000101)         /* past the size limit of a download */            \
-  X(kErrorNotZipArchive, 0x20000102)        /* not the zip archive asked for */
+  X(kErrorNotZipArchive, 0x20000102)        /* not the zip archive asked for */                \
+  X(kErrorProxyRefused, 0x20000103)         /* the proxy answered 407, or refused a tunnel */
 
 // `errno` numbers. They sit far above every standard `errno` value (the Linux
 // numbers 100-102 are ENETDOWN, ENETUNREACH and ENETRESET). The archive

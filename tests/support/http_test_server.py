@@ -36,6 +36,9 @@ generation starts the turn again. Reply keys, all optional:
                   without taking a turn, a 408 and the close, or the close
                   without a byte, as from a server whose idle time-out passed
 
+As a proxy it takes requests for absolute URLs, scripted by the URL, and
+CONNECT requests, scripted by their host:port; it forwards nothing.
+
 Each request is appended to the log file as a "METHOD target" line, followed
 by " (Range)" when it asked for a range.
 Prints "ready <port>" once it listens and ends on SIGTERM, or reports and ends
@@ -152,6 +155,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_HEAD(self):
         self.answer(send_body=False)
+
+    def do_CONNECT(self):
+        # As a proxy asked for a tunnel to the host:port of the path, which is
+        # scripted like any path: it never opens one.
+        self.close_connection = True
+        self.answer(send_body=True)
 
     def answer(self, send_body):
         state = self.server.state
