@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "pipeline/boot_completion.h"
+#include "image/boot_completion.h"
 
 namespace {
 

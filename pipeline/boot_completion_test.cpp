@@ -1,4 +1,4 @@
-#include "pipeline/boot_completion.h"
+#include "image/boot_completion.h"
 
 #include <gtest/gtest.h>
 

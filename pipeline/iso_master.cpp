@@ -2,8 +2,7 @@
 
 #include <cstdio>
 
-#include "pipeline/boot_completion.h"
-#include "pipeline/boot_options.h"
+#include "image/boot_completion.h"
 #include "pipeline/mastering_program.h"
 #include "pipeline/mkisofs_arguments.h"
 #include "platform/console.h"
@@ -19,14 +18,13 @@ std::string ImageLabel(VirusDataVersion version) {
 
 }  // namespace
 
-bool MasterIsoImage(const std::string& workingFolder, const platform::OutputPlace& image, VirusDataVersion version,
-                    Verbosity verbosity) {
+bool MasterIsoImage(const std::string& workingFolder, const BootMaterial& material, const platform::OutputPlace& image,
+                    VirusDataVersion version, Verbosity verbosity) {
   const std::string label = ImageLabel(version);
   const char* outputFlag = verbosity == Verbose ? "-v" : "-quiet";
 
   const MasteringProgram program = FindMasteringProgram(workingFolder);
   if (platform::InterruptRequested()) return false;
-  const BootMaterial material = FindBootMaterial(workingFolder);
 
   // Even with "-quiet" the program greets on standard error; a quiet run
   // keeps that to itself unless it explains a failure.
@@ -55,8 +53,8 @@ bool MasterIsoImage(const std::string& workingFolder, const platform::OutputPlac
   return false;
 }
 
-bool CompleteIsoImage(const std::string& workingFolder, std::FILE* image, Verbosity verbosity) {
-  const BootMaterial material = FindBootMaterial(workingFolder);
+bool CompleteIsoImage(const std::string& workingFolder, const BootMaterial& material, std::FILE* image,
+                      Verbosity verbosity) {
   const std::string mbrCode = material.hybridMbr.empty() ? "" : workingFolder + "/" + material.hybridMbr;
   // Without material nothing is added, but the image is still read: a program
   // that stopped halfway may have exited with 0 all the same.

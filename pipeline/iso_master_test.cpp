@@ -62,7 +62,7 @@ bool Master(const std::string& tree, const std::string& image, VirusDataVersion 
     ADD_FAILURE() << "cannot open " << image;
     return false;
   }
-  if (!MasterIsoImage(tree, place, version, verbosity)) {
+  if (!MasterIsoImage(tree, FindBootMaterial(tree), place, version, verbosity)) {
     place.Discard();
     return false;
   }
@@ -427,7 +427,8 @@ TEST_F(IsoMasterTest, CompletionTellsTheBootWaysOrWhyItFailed) {
     std::FILE* file = platform::OpenFile(image, "r+b");
     ASSERT_NE(file, nullptr);
     CapturedStreams streams;
-    EXPECT_EQ(CompleteIsoImage((row.efiImage ? efiTree : plainTree).path(), file, row.verbosity), row.completed);
+    const std::string tree = (row.efiImage ? efiTree : plainTree).path();
+    EXPECT_EQ(CompleteIsoImage(tree, FindBootMaterial(tree), file, row.verbosity), row.completed);
     EXPECT_EQ(std::fclose(file), 0);
     EXPECT_EQ(streams.Out(), row.out);
     EXPECT_EQ(streams.Err(), row.err);

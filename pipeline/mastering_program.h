@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/boot_options.h"
 #include "platform/process.h"
 
 /// The mkisofs-compatible program that masters the image: which one, what it
@@ -15,6 +14,13 @@
 /// The Windows mastering program that the distribution carries, relative to
 /// the working folder.
 inline constexpr const char* kDistributionMkisofs = "slax/tools/WIN/mkisofs.exe";
+
+/// What a mastering program can do beyond the fixed command.
+enum class MkisofsFlavour {
+  FixedCommandOnly,  ///< only the fixed BIOS CD command (an old mkisofs, or one that did not say)
+  AlternativeEntry,  ///< a second El Torito entry, for UEFI (mkisofs, genisoimage)
+  Hybrid,            ///< that entry and the isohybrid MBR and GPT for disks (xorrisofs)
+};
 
 struct MasteringProgram {
   /// What is started; empty when there is no program.

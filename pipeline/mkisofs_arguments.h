@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "image/boot_material.h"
+#include "pipeline/mastering_program.h"
 #include "platform/process.h"
 
 /// The mastering arguments after the program's name, in their fixed order: the
@@ -16,3 +18,7 @@
 std::vector<platform::ProcessArgument> MkisofsArguments(
     const std::string& outputFlag, const std::string& outputPath, const std::string& label,
     const std::vector<platform::ProcessArgument>& bootArguments = {});
+
+/// The mastering arguments that go after the BIOS entry's boot catalog for
+/// the material that `flavour` can use; none for FixedCommandOnly.
+std::vector<platform::ProcessArgument> BootArguments(const BootMaterial& material, MkisofsFlavour flavour);

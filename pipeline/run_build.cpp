@@ -11,6 +11,7 @@
 #include "archive/virus_version.h"
 #include "archive/z_reader.h"
 #include "common/virus_data_version.h"
+#include "image/boot_material.h"
 #include "net/download.h"
 #include "net/error_text.h"
 #include "net/progress.h"
@@ -335,12 +336,14 @@ bool Build::Master() {
     return Fail("Failed to set the file times in %s: %s\n", tree.c_str(), LastErrorText().c_str());
   }
   if (!output_.TruncateResult()) return OutputFails(FileErrorText());
-  if (!MasterIsoImage(tree, output_, version_, verbosity_)) return false;
+  // Looked for once: the mastering and the completion serve the same material.
+  const BootMaterial material = FindBootMaterial(tree);
+  if (!MasterIsoImage(tree, material, output_, version_, verbosity_)) return false;
   // The completion reads and writes the image through the tool's own handle,
   // never by a name that another user could point elsewhere meanwhile.
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> image(output_.OpenResultStream(), std::fclose);
   if (!image) return OutputFails(FileErrorText());
-  if (!CompleteIsoImage(tree, image.get(), verbosity_)) return false;
+  if (!CompleteIsoImage(tree, material, image.get(), verbosity_)) return false;
   if (std::fclose(image.release()) != 0 || !output_.Commit()) return OutputFails(FileErrorText());
   return true;
 }

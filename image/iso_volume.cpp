@@ -1,11 +1,11 @@
-#include "pipeline/iso_volume.h"
+#include "image/iso_volume.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstring>
 
-#include "pipeline/little_endian.h"
+#include "image/little_endian.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "pipeline/iso_volume.h"
+#include "image/iso_volume.h"
 
 /// Completing a mastered image: where the mastering program could not add a
 /// boot way that the distribution brings the material for, the tool adds it

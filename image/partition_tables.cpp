@@ -1,8 +1,8 @@
-#include "pipeline/partition_tables.h"
+#include "image/partition_tables.h"
 
 #include <zlib.h>
 
-#include "pipeline/little_endian.h"
+#include "image/little_endian.h"
 
 #include <algorithm>
 #include <cstring>

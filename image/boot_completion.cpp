@@ -1,12 +1,12 @@
-#include "pipeline/boot_completion.h"
+#include "image/boot_completion.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
 
-#include "pipeline/little_endian.h"
-#include "pipeline/partition_tables.h"
+#include "image/little_endian.h"
+#include "image/partition_tables.h"
 #include "platform/error_description.h"
 #include "platform/file.h"
 

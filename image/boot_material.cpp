@@ -1,17 +1,16 @@
-#include "pipeline/boot_options.h"
+#include "image/boot_material.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 
-#include "pipeline/little_endian.h"
+#include "image/little_endian.h"
 #include "platform/file.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using platform::ProcessArgument;
 
 constexpr const char* kHybridMbr = "boot/isolinux/isohdpfx.bin";
 /// What isohybrid MBR code can be: the partition table follows it from byte
@@ -56,9 +55,8 @@ std::uint32_t Little32(const std::string& bytes, std::size_t offset) {
   return static_cast<std::uint32_t>(ReadLittleEndian(bytes.data() + offset, 4));
 }
 
-/// True when `sector` is the boot sector of a FAT file system: the boot
-/// signature, a sane BIOS parameter block and the file system type of FAT12,
-/// FAT16 or FAT32.
+}  // namespace
+
 bool IsFatBootSector(const std::string& sector) {
   if (sector.size() < 512 || Little16(sector, 510) != 0xAA55) return false;
   const unsigned bytesPerSector = Little16(sector, 11);
@@ -75,13 +73,14 @@ bool IsFatBootSector(const std::string& sector) {
   return type16 == "FAT12   " || type16 == "FAT16   " || type16 == "FAT     " || sector.substr(82, 8) == "FAT32   ";
 }
 
-/// True when the loader at `path` carries the mark of ISOLINUX builds that
-/// boot from a disk through the hybrid MBR.
-bool HasHybridMark(const fs::path& path) {
-  if (!RegularFileSize(path)) return false;
-  const std::string head = Head(path, 0x44);
+bool HasHybridMark(const std::string& path) {
+  const fs::path file = platform::FilePath(path);
+  if (!RegularFileSize(file)) return false;
+  const std::string head = Head(file, 0x44);
   return head.size() == 0x44 && head.compare(0x40, 4, "\xfb\xc0\x78\x70") == 0;
 }
+
+namespace {
 
 bool IsEfiImage(const fs::path& path) {
   const std::optional<std::uintmax_t> size = RegularFileSize(path);
@@ -90,13 +89,13 @@ bool IsEfiImage(const fs::path& path) {
 
 }  // namespace
 
-BootMaterial FindBootMaterial(const std::string& workingFolder) {
-  const fs::path root = platform::FilePath(workingFolder);
+BootMaterial FindBootMaterial(const std::string& rootPath) {
+  const fs::path root = platform::FilePath(rootPath);
   BootMaterial material;
   // Without the mark xorrisofs still makes an image, but one that does not
   // boot from a disk.
   const std::optional<std::uintmax_t> mbrSize = RegularFileSize(root / kHybridMbr);
-  if (mbrSize && *mbrSize >= kHybridMbrMinimum && *mbrSize <= kHybridMbrMaximum && HasHybridMark(root / kBiosLoader)) {
+  if (mbrSize && *mbrSize >= kHybridMbrMinimum && *mbrSize <= kHybridMbrMaximum && HasHybridMark(rootPath + "/" + kBiosLoader)) {
     material.hybridMbr = kHybridMbr;
   }
   for (const char* candidate : kEfiImages) {
@@ -106,23 +105,4 @@ BootMaterial FindBootMaterial(const std::string& workingFolder) {
     }
   }
   return material;
-}
-
-std::vector<ProcessArgument> BootArguments(const BootMaterial& material, MkisofsFlavour flavour) {
-  std::vector<ProcessArgument> arguments;
-  if (flavour == MkisofsFlavour::FixedCommandOnly) return arguments;
-  const bool hybridMbr = flavour == MkisofsFlavour::Hybrid && !material.hybridMbr.empty();
-  if (hybridMbr) arguments.insert(arguments.end(), {"-isohybrid-mbr", {material.hybridMbr, true}});
-  if (!material.efiImage.empty()) {
-    // Everything after -eltorito-alt-boot belongs to the new entry.
-    arguments.insert(arguments.end(), {"-eltorito-alt-boot", "-e", {material.efiImage, true}, "-no-emul-boot"});
-  }
-  if (hybridMbr && !material.efiImage.empty()) {
-    // A copy of the EFI image after the ISO file system, as an EFI system
-    // partition of a GPT: partitions that do not overlap, as disk tools want
-    // them. Useless without the MBR.
-    arguments.insert(arguments.end(),
-                     {"-append_partition", "2", "0xef", {material.efiImage, true}, "-appended_part_as_gpt"});
-  }
-  return arguments;
 }
