@@ -52,9 +52,11 @@ class RunCleanup {
     if (output_ != nullptr) output_->Discard();
   }
 
-  void RemoveFolder(const std::string& folder) { folder_ = folder; }
-  /// What `output` made goes too; it must outlive this object.
-  void DiscardOutput(platform::OutputPlace& output) { output_ = &output; }
+  /// Registers the folder to go, with all that is in it, unless the run
+  /// finishes.
+  void RemoveOnFailure(const std::string& folder) { folder_ = folder; }
+  /// Registers what `output` made to go too; it must outlive this object.
+  void DiscardOnFailure(platform::OutputPlace& output) { output_ = &output; }
   void Finished() { finished_ = true; }
 
  private:
@@ -88,9 +90,9 @@ class Build {
 
   /// A step message; none at Quiet.
   void Step(const char* format, ...) const __attribute__((format(RSCDC_PRINTF_FORMAT, 2, 3)));
-  /// Begins the next step with its message; false instead when an interrupt
-  /// was requested, since the run is to stop where it is.
-  bool Next(const char* format, ...) const __attribute__((format(RSCDC_PRINTF_FORMAT, 2, 3)));
+  /// Begins the next step by printing its message; false instead, printing
+  /// nothing, when an interrupt was requested: the run stops where it is.
+  bool BeginStep(const char* format, ...) const __attribute__((format(RSCDC_PRINTF_FORMAT, 2, 3)));
   /// Reports a failed step and answers false, unless the failure only gave
   /// way to an interrupt request: the program's entry says that in a line of
   /// its own.
@@ -140,7 +142,7 @@ void Build::Step(const char* format, ...) const {
   va_end(args);
 }
 
-bool Build::Next(const char* format, ...) const {
+bool Build::BeginStep(const char* format, ...) const {
   if (platform::InterruptRequested()) return false;
   if (verbosity_ != Quiet) {
     va_list args;
@@ -185,7 +187,7 @@ bool Build::DownloadVerified(const std::string& manifestUrl, const std::string& 
     return VerifyDownload(manifestUrl, workingFolder_, fileName, verbosity_, builtIn_, *settings_.trust);
   };
   if (prove()) return true;
-  return Next("Retrying the download...\n") && DownloadRequired(url, InWorkingFolder(fileName), builtIn_, sizeLimit) &&
+  return BeginStep("Retrying the download...\n") && DownloadRequired(url, InWorkingFolder(fileName), builtIn_, sizeLimit) &&
          prove();
 }
 
@@ -219,7 +221,7 @@ bool Build::Prepare() {
     return Fail("Failed to create temp folder %s: %s\n", (tempFolder + kWorkingFolderName).c_str(),
                 ErrorCodeText(folderError).c_str());
   }
-  cleanup_.RemoveFolder(workingFolder_);
+  cleanup_.RemoveOnFailure(workingFolder_);
   return PrepareOutput();
 }
 
@@ -232,7 +234,7 @@ bool Build::Prepare() {
 bool Build::PrepareOutput() {
   if (!output_.Open(outputPath_)) return OutputFails(FileErrorText());
   // A failed run leaves no empty or half image where there was no file before.
-  cleanup_.DiscardOutput(output_);
+  cleanup_.DiscardOnFailure(output_);
   if (IsInsideWorkingFolder(output_.RealPath(), workingFolder_)) {
     return OutputFails(ErrorCodeText(platform::kErrorInsideWorkingFolder));
   }
@@ -249,7 +251,7 @@ bool Build::PrepareOutput() {
 bool Build::FetchDistribution() {
   const std::string archive = InWorkingFolder(kDistributionFileName);
   const std::string url = distributionUrl_ ? *distributionUrl_ : DefaultDistributionUrl(settings_);
-  if (!Next("Downloading Linux distribution from %s...\n", distributionUrl_ ? distributionUrl_->c_str() : "Corvex") ||
+  if (!BeginStep("Downloading Linux distribution from %s...\n", distributionUrl_ ? distributionUrl_->c_str() : "Corvex") ||
       !DownloadRequired(url, archive, distributionUrl_ ? settings_.download : builtIn_, kDistributionSizeLimit)) {
     return false;
   }
@@ -259,7 +261,7 @@ bool Build::FetchDistribution() {
     }
     Step("Integrity of the Linux distribution successfully verified.\n");
   }
-  if (!Next("Unpacking Linux distribution...\n")) return false;
+  if (!BeginStep("Unpacking Linux distribution...\n")) return false;
   std::string tree;
   if (!CreateImageTree(workingFolder_, tree)) {
     return Fail("Failed to create the image folder %s: %s\n", TreeFolder().c_str(), LastErrorText().c_str());
@@ -275,13 +277,13 @@ bool Build::FetchDistribution() {
 /// root copy folder, where it stays a tar archive.
 bool Build::FetchPackage() {
   const std::string archive = InWorkingFolder(kPackageFileName);
-  if (!Next("Downloading Corvex Anti-Virus for Linux...\n") ||
+  if (!BeginStep("Downloading Corvex Anti-Virus for Linux...\n") ||
       !DownloadRequired(PackageUrl(settings_), archive, builtIn_, kPackageSizeLimit) ||
       !DownloadVerified(PackageManifestUrl(settings_), PackageUrl(settings_), kPackageFileName, kPackageSizeLimit)) {
     return false;
   }
   Step("Integrity of Corvex Anti-Virus for Linux successfully verified.\n");
-  if (!Next("Unpacking Corvex Anti-Virus for Linux...\n")) return false;
+  if (!BeginStep("Unpacking Corvex Anti-Virus for Linux...\n")) return false;
   bool decompressed = false;
   {
     MyProgressCallback progress(verbosity_);
@@ -293,7 +295,7 @@ bool Build::FetchPackage() {
 }
 
 bool Build::FindDataVersion() {
-  if (!Next("Determining virus data version...\n")) return false;
+  if (!BeginStep("Determining virus data version...\n")) return false;
   MyUntarCallback scan;
   if (!UntarFile(PackageTar(), std::nullopt, &scan)) {
     return Fail("Reading archive %s failed: %s\n", PackageTar().c_str(), FileErrorText().c_str());
@@ -306,7 +308,7 @@ bool Build::FindDataVersion() {
 /// The newest identities, when the server has some for this data version.
 bool Build::FetchIdentities() {
   const std::string name = IdentitiesFileName(version_.major, version_.minor);
-  if (!Next("Downloading latest identities for virus data %d.%d...\n", version_.major, version_.minor)) return false;
+  if (!BeginStep("Downloading latest identities for virus data %d.%d...\n", version_.major, version_.minor)) return false;
   std::uint32_t error = 0;
   {
     MyProgressCallback progress(verbosity_);
@@ -325,7 +327,7 @@ bool Build::FetchIdentities() {
 /// Where the folder takes no new file, the image is made in place. The
 /// mastering reports its own failures.
 bool Build::Master() {
-  if (!Next("Creating the ISO image: %s...\n", outputPath_.c_str())) return false;
+  if (!BeginStep("Creating the ISO image: %s...\n", outputPath_.c_str())) return false;
   const std::string tree = TreeFolder();
   // Whoever mounts the image may read it, whatever the umask it was made under.
   if (!platform::MakeTreeReadable(tree)) {

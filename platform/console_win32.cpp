@@ -84,20 +84,6 @@ void VPrintErr(const char* format, std::va_list args) {
   Flush(stderr);
 }
 
-void PrintOut(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  VPrintOut(format, args);
-  va_end(args);
-}
-
-void PrintErr(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  VPrintErr(format, args);
-  va_end(args);
-}
-
 void FlushOut() {
   const KeptErrors kept;
   Flush(stdout);
