@@ -7,7 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "archive/file_error.h"
+#include "common/error_text.h"
 #include "platform/file.h"
 #include "platform/file_names.h"
 #include "platform/interrupt.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/file_error.h"
+#include "common/error_text.h"
 #include "platform/file.h"
 #include "tests/support/child_process.h"
 #include "tests/support/tar_builder.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/file_error.h"
+#include "common/error_text.h"
 #include "archive/tar_reader.h"
 #include "archive/z_reader.h"
 #include "platform/file.h"

@@ -5,7 +5,7 @@
 #include <memory>
 #include <new>
 
-#include "archive/file_error.h"
+#include "common/error_text.h"
 #include "platform/file.h"
 #include "platform/interrupt.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/file_error.h"
+#include "common/error_text.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_system.h"
 

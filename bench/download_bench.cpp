@@ -4,7 +4,7 @@
 #include <string>
 
 #include "net/download.h"
-#include "net/error_text.h"
+#include "common/error_text.h"
 #include "platform/last_error.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/file_error.h"
+#include "common/error_text.h"
 #include "archive/tar_reader.h"
 #include "fuzz/fuzz_support.h"
 

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string_view>
 
-#include "net/error_text.h"
+#include "common/error_text.h"
 #include "net/transfer.h"
 #include "platform/error_codes.h"
 #include "platform/file.h"
@@ -43,7 +43,7 @@ constexpr double kLowestRate = 1024;
 std::uint32_t StatusCode(long status) {
   if (status == kHttpNotFound) return ERROR_INTERNET_ITEM_NOT_FOUND;
   // Only a proxy asks for its credentials.
-  if (status == kHttpProxyAuthenticationRequired) return platform::kErrorProxyRefused;
+  if (status == kHttpProxyAuthenticationRequired) return kErrorProxyRefused;
   return ERROR_INTERNET_CANNOT_CONNECT;
 }
 
@@ -423,7 +423,7 @@ bool Download::OnAnswer(const TransferAnswer& answer) {
   // a length past 2^63 and reads to the close).
   if (settings_.sizeLimit != 0 && std::max(answer.length, announced) > settings_.sizeLimit) {
     stop_ = Stop::TooLarge;
-    stopCode_ = platform::kErrorFileTooLarge;
+    stopCode_ = kErrorFileTooLarge;
     return false;
   }
   // The whole resource: the file starts (over) with it.
@@ -491,7 +491,7 @@ bool Download::WriteBlock() {
   // Whatever the server announced (or not), no byte past the limit is stored.
   if (settings_.sizeLimit != 0 && done_ + filled_ > settings_.sizeLimit) {
     stop_ = Stop::TooLarge;
-    stopCode_ = platform::kErrorFileTooLarge;
+    stopCode_ = kErrorFileTooLarge;
     return false;
   }
   if (!file_.Write(buffer_.data(), filled_)) {

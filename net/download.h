@@ -20,7 +20,7 @@ struct DownloadSettings {
   /// Most bytes the file may have; 0: no limit. A larger announced size fails
   /// before the destination is made, a body that grows past it fails before
   /// the block that passes it is written; both with
-  /// platform::kErrorFileTooLarge.
+  /// kErrorFileTooLarge.
   std::uint64_t sizeLimit = 0;
   /// A redirect from an https URL is followed to https only: one to http or
   /// ftp is not followed, so that a redirect cannot take the download off

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "net/error_text.h"
+#include "common/error_text.h"
 #include "net/progress.h"
 #include "platform/error_codes.h"
 #include "platform/last_error.h"
@@ -398,7 +398,7 @@ TEST_F(HttpDownloadTest, AProxysRefusalIsNamed) {
     SCOPED_TRACE(scheme);
     const Outcome outcome = Download(nullptr, scheme + origin + "/file", Destination(), ShortTimeouts());
     EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(outcome.code, platform::kErrorProxyRefused) << ErrorCodeText(outcome.code);
+    EXPECT_EQ(outcome.code, kErrorProxyRefused) << ErrorCodeText(outcome.code);
     EXPECT_FALSE(PathExists(Destination()));
   }
 }
@@ -591,7 +591,7 @@ TEST_F(HttpDownloadTest, SizeLimitEndsTheTransferWhereItIsPassed) {
     const Outcome outcome = Download(nullptr, server_.Url("/file"), Destination(), settings);
     EXPECT_EQ(outcome.ok, row.ok) << ErrorCodeText(outcome.code);
     if (!row.ok) {
-      EXPECT_EQ(outcome.code, platform::kErrorFileTooLarge) << ErrorCodeText(outcome.code);
+      EXPECT_EQ(outcome.code, kErrorFileTooLarge) << ErrorCodeText(outcome.code);
     }
     EXPECT_TRUE(ReadWholeFile(Destination()) == row.kept) << ReadWholeFile(Destination()).size() << " bytes";
   }

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "net/error_text.h"
+#include "common/error_text.h"
 #include "platform/error_codes.h"
 
 // The libcurl backend. libcurl pushes what arrives into callbacks, which pass
@@ -357,7 +357,7 @@ std::uint32_t CurlTransfer::Run() {
   if (!answered_ && curl_easy_getinfo(easy_, CURLINFO_HTTP_CONNECTCODE, &tunnel) == CURLE_OK && tunnel != 0 &&
       (tunnel < kFirstFinalStatus || tunnel >= kFirstRedirectStatus)) {
     // The proxy would not open a tunnel to the server.
-    return platform::kErrorProxyRefused;
+    return kErrorProxyRefused;
   }
   if (IsHttp() && !answered_) {
     if (headerBytes_ > kHeaderBlockLimit) return ERROR_INTERNET_CANNOT_CONNECT;

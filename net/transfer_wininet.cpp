@@ -16,7 +16,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "net/error_text.h"
+#include "common/error_text.h"
 #include "platform/error_codes.h"
 #include "platform/memory_use.h"
 #include "platform/windows_api.h"
@@ -554,7 +554,7 @@ std::uint32_t TransferUrl(const TransferRequest& transfer, const DownloadSetting
     if (!ReadHttpAnswer(request.get(), wideUrl, answer)) return ERROR_INTERNET_CANNOT_CONNECT;
     if (url.scheme == INTERNET_SCHEME_HTTPS && !CameOverTls(request.get())) {
       // The proxy's own answer to the tunnel's CONNECT, which it would not open.
-      return platform::kErrorProxyRefused;
+      return kErrorProxyRefused;
     }
     if (IsStatusLineAlone(request.get())) return ERROR_INTERNET_CONNECTION_ABORTED;
   }

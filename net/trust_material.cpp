@@ -3,10 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "net/error_text.h"
-#include "platform/console.h"
+#include "common/error_text.h"
+#include "common/report_failure.h"
 #include "platform/error_codes.h"
-#include "platform/error_description.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
 
@@ -41,15 +40,11 @@ bool ExtractOne(const std::string& workingFolder, const platform::ResourceTable&
                 int id, const char* fileName, const char* what) {
   std::string bytes;
   if (!LoadResourceBytes(platform::FindResourceIn(resources, type, id), bytes)) {
-    platform::PrintErr("Failed to extract %s: %s\n", what, LastErrorText().c_str());
-    return false;
+    return ReportFailure("Failed to extract %s: %s\n", what, LastErrorText().c_str());
   }
   const std::string path = workingFolder + "/" + fileName;
   if (!WriteBytesToFile(path, bytes)) {
-    // The text FileErrorText gives, read from platform/ rather than from the
-    // archive library beside net.
-    platform::PrintErr("Failed to save %s to %s: %s\n", what, path.c_str(), platform::ErrnoDescription(errno).c_str());
-    return false;
+    return ReportFailure("Failed to save %s to %s: %s\n", what, path.c_str(), FileErrorText().c_str());
   }
   return true;
 }

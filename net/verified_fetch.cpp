@@ -2,7 +2,8 @@
 
 #include <sstream>
 
-#include "net/error_text.h"
+#include "common/error_text.h"
+#include "common/report_failure.h"
 #include "net/progress.h"
 #include "net/trust_material.h"
 #include "platform/console.h"
@@ -33,11 +34,7 @@ bool VerifyDownload(const std::string& manifestUrl, const std::string& workingFo
     downloaded = DownloadUrl(&progress, manifestUrl, manifestPath, limited);
     downloadError = platform::GetLastError();
   }
-  if (!downloaded) {
-    // A download that gave way to an interrupt request is no failure to report.
-    if (!platform::InterruptRequested()) platform::PrintErr("Download failed: %s\n", ErrorCodeText(downloadError).c_str());
-    return false;
-  }
+  if (!downloaded) return ReportFailure("Download failed: %s\n", ErrorCodeText(downloadError).c_str());
 
   VersionTool manifest;
   try {
@@ -45,8 +42,7 @@ bool VerifyDownload(const std::string& manifestUrl, const std::string& workingFo
   } catch (const verify_exceptions::ve_base& e) {
     std::ostringstream text;
     e.print(text);
-    platform::PrintErr("%s\n", text.str().c_str());
-    return false;
+    return ReportFailure("%s\n", text.str().c_str());
   }
 
   const std::string key = ".\\" + fileName;
@@ -57,20 +53,15 @@ bool VerifyDownload(const std::string& manifestUrl, const std::string& workingFo
       break;
     }
   }
-  if (entry == nullptr) {
-    platform::PrintErr("Error: Manifest does not contain the requested file.\n");
-    return false;
-  }
+  if (entry == nullptr) return ReportFailure("Error: Manifest does not contain the requested file.\n");
 
   switch (entry->check_file(basePath)) {
     case 0:
       break;
     case 1:
-      platform::PrintErr("Error: File checksum is incorrect.\n");
-      return false;
+      return ReportFailure("Error: File checksum is incorrect.\n");
     default:
-      platform::PrintErr("Failed to verify the checksum.\n");
-      return false;
+      return ReportFailure("Failed to verify the checksum.\n");
   }
 
   platform::DeleteFile(manifestPath);

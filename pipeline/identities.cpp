@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "net/error_text.h"
+#include "common/error_text.h"
 #include "platform/error_codes.h"
 #include "platform/file.h"
 #include "platform/last_error.h"
@@ -26,7 +26,7 @@ bool BeginsAsZip(const std::string& path, std::uint32_t& code) {
   std::fclose(file);
   const bool zip = got == sizeof signature && (std::memcmp(signature, "PK\x03\x04", 4) == 0 ||
                                                std::memcmp(signature, "PK\x05\x06", 4) == 0);
-  if (!zip) code = platform::kErrorNotZipArchive;
+  if (!zip) code = kErrorNotZipArchive;
   return zip;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/report_failure.h"
 #include "image/boot_completion.h"
 #include "pipeline/mastering_program.h"
 #include "pipeline/mkisofs_arguments.h"
@@ -38,8 +39,7 @@ bool MasterIsoImage(const std::string& workingFolder, const BootMaterial& materi
   if (platform::InterruptRequested()) return false;
   switch (run) {
     case platform::ProcessRun::NotStarted:
-      platform::PrintErr("Failed to launch mkisofs\n");
-      return false;
+      return ReportFailure("Failed to launch mkisofs\n");
     case platform::ProcessRun::ExitCodeUnreadable:
     case platform::ProcessRun::TimeLimitReached:  // none: mastering takes what it takes
       exitCode = kUnreadableExitCode;
@@ -48,9 +48,9 @@ bool MasterIsoImage(const std::string& workingFolder, const BootMaterial& materi
       if (exitCode == 0) return true;
       break;
   }
-  if (!heldOutput.empty()) platform::PrintErr("%s", heldOutput.c_str());
-  platform::PrintErr("mkisofs failed with exit code %lu\n", static_cast<unsigned long>(exitCode));
-  return false;
+  // The program's own words explain the failure, so they come just before it.
+  return ReportFailure("%smkisofs failed with exit code %lu\n", heldOutput.c_str(),
+                       static_cast<unsigned long>(exitCode));
 }
 
 bool CompleteIsoImage(const std::string& workingFolder, const BootMaterial& material, std::FILE* image,
@@ -61,8 +61,7 @@ bool CompleteIsoImage(const std::string& workingFolder, const BootMaterial& mate
   BootWays ways;
   std::string why;
   if (!CompleteBootWays(image, mbrCode, material.efiImage, ways, why)) {
-    platform::PrintErr("Failed to complete the boot records of the image: %s\n", why.c_str());
-    return false;
+    return ReportFailure("Failed to complete the boot records of the image: %s\n", why.c_str());
   }
   if (verbosity == Verbose) platform::PrintOut("Boot: %s\n", BootWaysText(ways).c_str());
   return true;

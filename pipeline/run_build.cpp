@@ -6,14 +6,15 @@
 #include <exception>
 #include <memory>
 
-#include "archive/file_error.h"
+#include "common/error_text.h"
 #include "archive/tar_reader.h"
 #include "archive/virus_version.h"
 #include "archive/z_reader.h"
+#include "common/report_failure.h"
 #include "common/virus_data_version.h"
 #include "image/boot_material.h"
 #include "net/download.h"
-#include "net/error_text.h"
+#include "common/error_text.h"
 #include "net/progress.h"
 #include "net/verified_fetch.h"
 #include "pipeline/download_locations.h"
@@ -93,12 +94,8 @@ class Build {
   /// Begins the next step by printing its message; false instead, printing
   /// nothing, when an interrupt was requested: the run stops where it is.
   bool BeginStep(const char* format, ...) const __attribute__((format(RSCDC_PRINTF_FORMAT, 2, 3)));
-  /// Reports a failed step and answers false, unless the failure only gave
-  /// way to an interrupt request: the program's entry says that in a line of
-  /// its own.
-  bool Fail(const char* format, ...) const __attribute__((format(RSCDC_PRINTF_FORMAT, 2, 3)));
   bool OutputFails(const std::string& why) const {
-    return Fail("Cannot open the output file %s: %s\n", fullOutputPath_.c_str(), why.c_str());
+    return ReportFailure("Cannot open the output file %s: %s\n", fullOutputPath_.c_str(), why.c_str());
   }
 
   bool DownloadRequired(const std::string& url, const std::string& destination, const DownloadSettings& download,
@@ -153,16 +150,6 @@ bool Build::BeginStep(const char* format, ...) const {
   return true;
 }
 
-bool Build::Fail(const char* format, ...) const {
-  if (!platform::InterruptRequested()) {
-    va_list args;
-    va_start(args, format);
-    platform::VPrintErr(format, args);
-    va_end(args);
-  }
-  return false;
-}
-
 /// Downloads a file that the build cannot go on without, of at most
 /// `sizeLimit` bytes, with a progress line of its own that is gone before the
 /// outcome is looked at.
@@ -176,7 +163,7 @@ bool Build::DownloadRequired(const std::string& url, const std::string& destinat
     if (DownloadUrl(&progress, url, destination, limited)) return true;
     error = platform::GetLastError();
   }
-  return Fail("Download failed: %s\n", ErrorCodeText(error).c_str());
+  return ReportFailure("Download failed: %s\n", ErrorCodeText(error).c_str());
 }
 
 /// Proves a downloaded file; a failed proof earns one more download and one
@@ -208,17 +195,17 @@ bool Build::UntarFile(const std::string& archivePath, const std::optional<std::s
 bool Build::Prepare() {
   std::string dateText;
   if (!ReadSourceDate(sourceDate_, dateText)) {
-    return Fail("Invalid SOURCE_DATE_EPOCH \"%s\": not a decimal number of seconds since 1970 up to %lld\n",
+    return ReportFailure("Invalid SOURCE_DATE_EPOCH \"%s\": not a decimal number of seconds since 1970 up to %lld\n",
                 dateText.c_str(), static_cast<long long>(kLatestSourceDate));
   }
   if (!ExpandOutputPath(outputPath_, fullOutputPath_)) {
-    return Fail("Failed to expand the output path: %s\n", LastErrorText().c_str());
+    return ReportFailure("Failed to expand the output path: %s\n", LastErrorText().c_str());
   }
   std::string tempFolder;
-  if (!GetTempFolder(tempFolder)) return Fail("Failed to get temp folder: %s\n", LastErrorText().c_str());
+  if (!GetTempFolder(tempFolder)) return ReportFailure("Failed to get temp folder: %s\n", LastErrorText().c_str());
   std::uint32_t folderError = 0;
   if (!PrepareWorkingFolder(tempFolder, lock_, workingFolder_, folderError)) {
-    return Fail("Failed to create temp folder %s: %s\n", (tempFolder + kWorkingFolderName).c_str(),
+    return ReportFailure("Failed to create temp folder %s: %s\n", (tempFolder + kWorkingFolderName).c_str(),
                 ErrorCodeText(folderError).c_str());
   }
   cleanup_.RemoveOnFailure(workingFolder_);
@@ -236,7 +223,7 @@ bool Build::PrepareOutput() {
   // A failed run leaves no empty or half image where there was no file before.
   cleanup_.DiscardOnFailure(output_);
   if (IsInsideWorkingFolder(output_.RealPath(), workingFolder_)) {
-    return OutputFails(ErrorCodeText(platform::kErrorInsideWorkingFolder));
+    return OutputFails(ErrorCodeText(kErrorInsideWorkingFolder));
   }
   // Only a folder that refuses new files to this user has the image made in
   // place; no room, no inode or a name the folder cannot hold end the run.
@@ -264,10 +251,10 @@ bool Build::FetchDistribution() {
   if (!BeginStep("Unpacking Linux distribution...\n")) return false;
   std::string tree;
   if (!CreateImageTree(workingFolder_, tree)) {
-    return Fail("Failed to create the image folder %s: %s\n", TreeFolder().c_str(), LastErrorText().c_str());
+    return ReportFailure("Failed to create the image folder %s: %s\n", TreeFolder().c_str(), LastErrorText().c_str());
   }
   if (!UntarFile(archive, tree, nullptr)) {
-    return Fail("Failed to unpack the Linux distribution to %s: %s\n", tree.c_str(), FileErrorText().c_str());
+    return ReportFailure("Failed to unpack the Linux distribution to %s: %s\n", tree.c_str(), FileErrorText().c_str());
   }
   platform::DeleteFile(archive);
   return true;
@@ -289,7 +276,7 @@ bool Build::FetchPackage() {
     MyProgressCallback progress(verbosity_);
     decompressed = DecompressFile(PackageTar(), &progress, archive);
   }
-  if (!decompressed) return Fail("Decompression failed: %s\n", FileErrorText().c_str());
+  if (!decompressed) return ReportFailure("Decompression failed: %s\n", FileErrorText().c_str());
   platform::DeleteFile(archive);
   return true;
 }
@@ -298,9 +285,9 @@ bool Build::FindDataVersion() {
   if (!BeginStep("Determining virus data version...\n")) return false;
   MyUntarCallback scan;
   if (!UntarFile(PackageTar(), std::nullopt, &scan)) {
-    return Fail("Reading archive %s failed: %s\n", PackageTar().c_str(), FileErrorText().c_str());
+    return ReportFailure("Reading archive %s failed: %s\n", PackageTar().c_str(), FileErrorText().c_str());
   }
-  if (!scan.found) return Fail("Could not determine the virus data version\n");
+  if (!scan.found) return ReportFailure("Could not determine the virus data version\n");
   version_ = {scan.major, scan.minor};
   return true;
 }
@@ -317,7 +304,7 @@ bool Build::FetchIdentities() {
     }
     error = platform::GetLastError();
   }
-  if (error != ERROR_INTERNET_ITEM_NOT_FOUND) return Fail("\nDownload failed: %s\n", ErrorCodeText(error).c_str());
+  if (error != ERROR_INTERNET_ITEM_NOT_FOUND) return ReportFailure("\nDownload failed: %s\n", ErrorCodeText(error).c_str());
   Step("No newer identities found\n");
   return true;
 }
@@ -331,11 +318,11 @@ bool Build::Master() {
   const std::string tree = TreeFolder();
   // Whoever mounts the image may read it, whatever the umask it was made under.
   if (!platform::MakeTreeReadable(tree)) {
-    return Fail("Failed to set the file modes in %s: %s\n", tree.c_str(), LastErrorText().c_str());
+    return ReportFailure("Failed to set the file modes in %s: %s\n", tree.c_str(), LastErrorText().c_str());
   }
   // The same mirror then gives the same image bytes.
   if (sourceDate_ && !SetTreeTimesToSourceDate(tree, *sourceDate_)) {
-    return Fail("Failed to set the file times in %s: %s\n", tree.c_str(), LastErrorText().c_str());
+    return ReportFailure("Failed to set the file times in %s: %s\n", tree.c_str(), LastErrorText().c_str());
   }
   if (!output_.TruncateResult()) return OutputFails(FileErrorText());
   // Looked for once: the mastering and the completion serve the same material.

@@ -42,14 +42,14 @@ TEST(ConsoleTest, PrintingKeepsTheCallersErrorCodes) {
     SCOPED_TRACE(c.name);
     testing_support::StdoutCapture capture(c.stream);
     // Codes that no system call leaves, so that only keeping them keeps them.
-    errno = platform::ARCHIVE_TRUNCATED;
+    errno = platform::kErrnoFileReplaced;
     platform::SetLastError(platform::kErrorRunInProgress);
     c.print();
     const int errorNumber = errno;
     const std::uint32_t lastError = platform::GetLastError();
     const std::string printed = capture.Finish();
     EXPECT_EQ(printed, c.printed);
-    EXPECT_EQ(errorNumber, platform::ARCHIVE_TRUNCATED);
+    EXPECT_EQ(errorNumber, platform::kErrnoFileReplaced);
     EXPECT_EQ(lastError, platform::kErrorRunInProgress);
   }
 }

@@ -12,8 +12,7 @@
 namespace platform {
 
 // Last-error codes. Bit 29 marks application-defined codes, as on Windows:
-// 0x200000xx for reasons found by the platform, 0x200001xx for what a
-// download brought. The two resource codes have the numbers of Windows'
+// 0x200000xx for reasons found by the platform. The two resource codes have the numbers of Windows'
 // ERROR_RESOURCE_DATA_NOT_FOUND and ERROR_RESOURCE_TYPE_NOT_FOUND on every
 // platform, and the tool's own texts on every platform.
 #define RSCDC_OWN_LAST_ERROR_CODES(X)                                                          \
@@ -24,21 +23,13 @@ namespace platform {
   X(kErrorFolderShared, 0x20000003)         /* others may write into the working folder */     \
   X(kErrorRunInProgress, 0x20000004)        /* another run holds the lock */                   \
   X(kErrorNotRegularFile, 0x20000005)       /* = kErrnoNotRegularFile, in this channel */      \
-  X(kErrorInsideWorkingFolder, 0x20000006)  /* a path inside the working folder or its lock */ \
   X(kErrorTempFolderNotOwned, 0x20000007)   /* the temporary folder or one above is another's */ \
-  X(kErrorTempFolderShared, 0x20000008)     /* others may rename in it, or one above it */     \
-  X(kErrorFileTooLarge, 0x20000101)         /* past the size limit of a download */            \
-  X(kErrorNotZipArchive, 0x20000102)        /* not the zip archive asked for */                \
-  X(kErrorProxyRefused, 0x20000103)         /* the proxy answered 407, or refused a tunnel */
+  X(kErrorTempFolderShared, 0x20000008)     /* others may rename in it, or one above it */
 
 // `errno` numbers. They sit far above every standard `errno` value (the Linux
-// numbers 100-102 are ENETDOWN, ENETUNREACH and ENETRESET). The archive
-// subsystem's three keep the names the system gives them (archive/file_error.h
-// brings them into the global namespace).
+// numbers 100-102 are ENETDOWN, ENETUNREACH and ENETRESET), after the
+// archive subsystem's 1100-1102.
 #define RSCDC_OWN_ERRNO_CODES(X)                                                                 \
-  X(ARCHIVE_CORRUPT, 1100)                                                                       \
-  X(ARCHIVE_TRUNCATED, 1101)                                                                     \
-  X(ARCHIVE_UNSUPPORTED, 1102)                                                                   \
   /* Something that is no regular file (a pipe, a device, a socket): reading it may never end */ \
   /* and writing it stores nothing. */                                                           \
   X(kErrnoNotRegularFile, 1103)                                                                  \

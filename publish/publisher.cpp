@@ -9,8 +9,8 @@
 #include <system_error>
 #include <vector>
 
+#include "common/error_text.h"
 #include "platform/error_codes.h"
-#include "platform/error_description.h"
 #include "platform/file.h"
 #include "platform/output_file.h"
 #include "publish/publish_error.h"
@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 /// The prefix rscdc puts before a file name when it looks the file up.
 constexpr const char* kNamePrefix = ".\\";
 
-std::string errnoText(const char* fallback) { return errno != 0 ? platform::ErrnoDescription(errno) : fallback; }
+std::string errnoText(const char* fallback) { return errno != 0 ? FileErrorText() : fallback; }
 
 /// The verification library's diagnostic form on one line.
 std::string oneLine(const verify_exceptions::ve_base& e) {
@@ -59,7 +59,7 @@ class ManifestOutput {
     if (errno == platform::kErrnoNotRegularFile) {
       throw PublishError(outputPath, "is not a regular file; only a regular file is replaced by the manifest");
     }
-    throw PublishError(outputPath, "cannot be opened for writing: " + platform::ErrnoDescription(errno));
+    throw PublishError(outputPath, "cannot be opened for writing: " + FileErrorText());
   }
   ~ManifestOutput() { place_.Discard(); }
   ManifestOutput(const ManifestOutput&) = delete;

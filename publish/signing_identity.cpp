@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <new>
 
+#include "common/error_text.h"
 #include "platform/file.h"
 #include "publish/publish_error.h"
 
@@ -34,7 +34,7 @@ std::string cryptoReason(const char* fallback) {
 std::string readPemFile(const std::string& path) {
   errno = 0;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(platform::OpenFile(path, "rb"), std::fclose);
-  if (!file) throw PublishError(path, errno != 0 ? std::strerror(errno) : "cannot be opened");
+  if (!file) throw PublishError(path, errno != 0 ? FileErrorText() : "cannot be opened");
   std::string text;
   char buffer[4096];
   std::size_t n = 0;
@@ -44,7 +44,7 @@ std::string readPemFile(const std::string& path) {
       throw PublishError(path, "too large for a PEM key or certificate file");
     }
   }
-  if (std::ferror(file.get())) throw PublishError(path, errno != 0 ? std::strerror(errno) : "read error");
+  if (std::ferror(file.get())) throw PublishError(path, errno != 0 ? FileErrorText() : "read error");
   return text;
 }
 

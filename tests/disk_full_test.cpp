@@ -25,11 +25,11 @@
 #include <functional>
 #include <string>
 
-#include "archive/file_error.h"
+#include "common/error_text.h"
 #include "archive/tar_reader.h"
 #include "archive/z_reader.h"
 #include "net/download.h"
-#include "net/error_text.h"
+#include "common/error_text.h"
 #include "platform/file.h"
 #include "tests/support/child_process.h"
 #include "tests/support/local_server.h"

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "archive/file_error.h"
+#include "common/error_text.h"
 #include "archive/tar_reader.h"
 #include "archive/virus_version.h"
 #include "archive/z_reader.h"

@@ -1,9 +1,11 @@
-#include "archive/file_error.h"
+#include "common/error_text.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "platform/error_codes.h"
 
 TEST(FileErrorTextTest, ArchiveNumbersHaveTheirOwnTexts) {
   EXPECT_EQ(FileErrorText(ARCHIVE_CORRUPT), "The archive is corrupt");
@@ -25,6 +27,9 @@ TEST(FileErrorTextTest, OtherNumbersUseTheCLibraryText) {
 // The tool's own numbers, the archive's among them.
 TEST(FileErrorTextTest, OwnNumbersCollideWithNoStandardError) {
   for (int code : platform::kOwnErrnoCodes) {
+    EXPECT_EQ(strerrordesc_np(code), nullptr) << code;
+  }
+  for (int code : kAppErrnoCodes) {
     EXPECT_EQ(strerrordesc_np(code), nullptr) << code;
   }
   // Every number the C library knows lies below them.

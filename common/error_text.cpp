@@ -1,11 +1,56 @@
-#include "net/error_text.h"
+#include "common/error_text.h"
 
+#include <cerrno>
 #include <cstdio>
 
+#include "platform/error_codes.h"
 #include "platform/error_description.h"
 #include "platform/last_error.h"
 
 namespace {
+
+/// The tool's text for one of the application's last-error codes; null for
+/// any other code.
+const char* AppLastErrorText(std::uint32_t code) {
+  switch (static_cast<AppLastErrorCode>(code)) {
+    case kErrorInsideWorkingFolder:
+      return "It is inside the tool's working folder";
+    case kErrorFileTooLarge:
+      return "The file exceeds the size limit of this download";
+    case kErrorNotZipArchive:
+      return "The file is not a zip archive";
+    case kErrorProxyRefused:
+      return "The proxy refused the request (check the proxy settings and credentials)";
+  }
+  return nullptr;
+}
+
+/// The tool's text for one of the application's `errno` numbers; null for any
+/// other number.
+const char* AppErrnoText(int errorNumber) {
+  switch (static_cast<AppErrnoCode>(errorNumber)) {
+    case ARCHIVE_CORRUPT:
+      return "The archive is corrupt";
+    case ARCHIVE_TRUNCATED:
+      return "The archive is truncated";
+    case ARCHIVE_UNSUPPORTED:
+      return "The archive contains unsupported features";
+  }
+  return nullptr;
+}
+
+/// What a user can do about a reason the platform finds: its own texts say
+/// what is wrong, the tool says what to set.
+const char* Advice(std::uint32_t code) {
+  switch (code) {
+    case platform::kErrorFolderNotOwned:
+    case platform::kErrorTempFolderNotOwned:
+    case platform::kErrorTempFolderShared:
+      return "; set TMPDIR (on Windows: TMP) to a folder of your own";
+    default:
+      return "";
+  }
+}
 
 /// The tool's text for a WinINet-family code; null for any other code. No
 /// default: -Wswitch names a code of the list that has no text here.
@@ -58,13 +103,21 @@ const char* InternetErrorText(std::uint32_t code) {
 }  // namespace
 
 std::string ErrorCodeText(std::uint32_t code) {
+  if (const char* text = AppLastErrorText(code)) return text;
   if (const char* text = InternetErrorText(code)) return text;
-  // The tool's own codes and the system's.
+  // The platform's own codes and the system's.
   std::string text;
-  if (platform::SystemErrorDescription(code, text)) return text;
+  if (platform::SystemErrorDescription(code, text)) return text + Advice(code);
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "Error 0x%08x", code);
   return buffer;
 }
 
 std::string LastErrorText() { return ErrorCodeText(platform::GetLastError()); }
+
+std::string FileErrorText(int errorNumber) {
+  if (const char* text = AppErrnoText(errorNumber)) return text;
+  return platform::ErrnoDescription(errorNumber);
+}
+
+std::string FileErrorText() { return FileErrorText(errno); }

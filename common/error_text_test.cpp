@@ -1,4 +1,4 @@
-#include "net/error_text.h"
+#include "common/error_text.h"
 
 #include <gtest/gtest.h>
 
@@ -29,12 +29,13 @@ TEST(ErrorCodeTextTest, SystemCodesAndUndescribedCodes) {
   EXPECT_EQ(LastErrorText(), "Permission denied");
 }
 
-// Every code the tool names in the last error (the WinINet family's and the
-// tool's own, each list as its header makes it) must read as a reason, not as
-// a number, and no two may read alike: an own code that took a WinINet number
-// would read as that one.
+// Every code the tool names in the last error (the WinINet family's, the
+// application's and the platform's, each list as its header makes it) must
+// read as a reason, not as a number, and no two may read alike: an own code
+// that took a WinINet number would read as that one.
 TEST(ErrorCodeTextTest, NamedCodesHaveTheirOwnTexts) {
   std::vector<std::uint32_t> codes(std::begin(kInternetErrorCodes), std::end(kInternetErrorCodes));
+  codes.insert(codes.end(), std::begin(kAppLastErrorCodes), std::end(kAppLastErrorCodes));
   codes.insert(codes.end(), std::begin(platform::kOwnLastErrorCodes), std::end(platform::kOwnLastErrorCodes));
   std::set<std::string> texts;
   for (std::uint32_t code : codes) {
