@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <map>
 
 #include "platform/file.h"
@@ -161,69 +160,6 @@ TEST_F(BootCompletionTest, MakesTheSameBytesFromTheSameVolume) {
   EXPECT_EQ(images[0], images[1]);
   // Another volume gets other identities: the disk signature differs.
   EXPECT_NE(images[0].substr(440, 4), images[2].substr(440, 4));
-}
-
-TEST_F(BootCompletionTest, AMalformedImageIsAFailureWithAReason) {
-  ScratchFolder tree("boot-completion-tree");
-  MakeTree(tree.path(), true, true);
-  const std::string image = Master("genisoimage", tree.path(), {});
-  const std::string good = ReadWholeFile(image);
-  const std::uint32_t catalog = CatalogSector(good);
-  const std::uint32_t root = Le32(good, 16 * kSector + 156 + 2);
-  auto put32 = [](std::string& bytes, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
-  };
-  struct Row {
-    const char* why;
-    std::function<void(std::string&)> spoil;
-    const char* reason;
-  };
-  const Row rows[] = {
-      {"no volume descriptors", [](std::string& b) { b[16 * kSector + 1] = 'X'; }, "it has no primary volume descriptor"},
-      {"a catalog past the end", [&](std::string& b) { put32(b, 17 * kSector + 0x47, 0x7FFFFFFF); },
-       "the boot catalog lies outside the volume"},
-      {"a wrong validation checksum", [&](std::string& b) { b[catalog * kSector + 28] ^= 1; },
-       "the boot catalog has no valid validation entry"},
-      {"sections that overrun the catalog",
-       [&](std::string& b) {
-         b[catalog * kSector + 64] = '\x91';
-         b[catalog * kSector + 66] = '\x7F';
-       },
-       "the boot catalog's sections overrun its sector"},
-      {"a root directory past the end", [&](std::string& b) { put32(b, 16 * kSector + 156 + 2, 0x7FFFFFF0); },
-       "its root directory lies outside the volume"},
-      {"a directory record too short for its header",
-       [&](std::string& b) {
-         std::size_t at = root * kSector;
-         at += static_cast<unsigned char>(b[at]);  // "."
-         at += static_cast<unsigned char>(b[at]);  // ".."
-         b[at] = 10;
-       },
-       "a directory record is malformed"},
-      {"a catalog in the system area",
-       [&](std::string& b) {
-         b.replace(kSector, kSector, b, catalog * kSector, kSector);
-         put32(b, 17 * kSector + 0x47, 1);
-       },
-       "the boot catalog lies in the system area"},
-      {"a root directory in the system area", [&](std::string& b) { put32(b, 16 * kSector + 156 + 2, 0); },
-       "a directory lies in the system area"},
-      {"a BIOS boot image past the end",
-       [&](std::string& b) { put32(b, catalog * kSector + 32 + 8, static_cast<std::uint32_t>(b.size() / kSector)); },
-       "the BIOS boot image lies outside the image file"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.why);
-    std::string spoilt = good;
-    row.spoil(spoilt);
-    WriteWholeFile(image, spoilt);
-    BootWays ways;
-    std::string why;
-    EXPECT_FALSE(Complete(image, tree / kMbrCode, kEfiImage, ways, why));
-    EXPECT_EQ(why, row.reason);
-    // Every fault shows before anything is written.
-    EXPECT_TRUE(ReadWholeFile(image) == spoilt) << "the image was written";
-  }
 }
 
 }  // namespace
