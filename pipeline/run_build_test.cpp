@@ -631,6 +631,7 @@ TEST_F(RunBuildTest, EveryOtherFailureIsReportedOnceByTheStepThatFails) {
 
 // The reproducible-builds convention: a malformed value fails the build. Here
 // it fails before anything is fetched, not in the mastering at the very end.
+// Which values are taken is the unit's own test (source_date_test.cpp).
 TEST_F(RunBuildTest, SourceDateEpochIsRefusedOrTakenBeforeAnyDownload) {
   LocalHttpServer& server = Serve(DemoMirror());
   // A value that is taken lets the run go on to its first download, which ends it.
@@ -639,18 +640,7 @@ TEST_F(RunBuildTest, SourceDateEpochIsRefusedOrTakenBeforeAnyDownload) {
     const char* value;
     bool taken;
   } rows[] = {
-      {"", false},
-      {"-1", false},
-      {"+1700000000", false},
-      {"abc", false},
       {"1.5", false},
-      {"0x10", false},
-      {" 1700000000", false},
-      {"1700000000 ", false},
-      {"9223372036854775808", false},  // 2^63: no 64-bit signed number
-      {"253402300800", false},         // 10000-01-01T00:00:00Z: a year of five digits
-      {"253402300799", true},          // 9999-12-31T23:59:59Z
-      {"0", true},
       {"0001700000000", true},
   };
   for (const Row& row : rows) {
