@@ -95,7 +95,8 @@ BootMaterial FindBootMaterial(const std::string& rootPath) {
   // Without the mark xorrisofs still makes an image, but one that does not
   // boot from a disk.
   const std::optional<std::uintmax_t> mbrSize = RegularFileSize(root / kHybridMbr);
-  if (mbrSize && *mbrSize >= kHybridMbrMinimum && *mbrSize <= kHybridMbrMaximum && HasHybridMark(rootPath + "/" + kBiosLoader)) {
+  if (mbrSize && *mbrSize >= kHybridMbrMinimum && *mbrSize <= kHybridMbrMaximum &&
+      HasHybridMark(rootPath + "/" + kBiosLoader)) {
     material.hybridMbr = kHybridMbr;
   }
   for (const char* candidate : kEfiImages) {
