@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/exclusive_lock.h"
 #include "platform/private_folder.h"
 
 /// The working folder and the output path. None of these print; the pipeline

@@ -1,4 +1,4 @@
-#include "platform/private_folder.h"
+#include "platform/exclusive_lock.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,8 @@
 
 #include <string>
 
-/// A working folder that no other account can plant files in, and a lock that
-/// keeps two runs of one account out of each other's way. Failures leave their
-/// reason in the last error: the system's code, or one of the tool's own
+/// A working folder that no other account can plant files in. Failures leave
+/// their reason in the last error: the system's code, or one of the tool's own
 /// (kErrorFolderIsLink and the others of platform/error_codes.h).
 namespace platform {
 
@@ -22,23 +21,5 @@ bool CheckPrivateFolder(const std::string& path);
 /// ending with a separator: the name as given may lead through a link that its
 /// owner can point elsewhere once this check has passed.
 bool CheckTempFolder(const std::string& folder, std::string& realFolder);
-
-/// An exclusive lock on a lock file, held until the object goes.
-class ExclusiveLock {
- public:
-  ExclusiveLock() = default;
-  ~ExclusiveLock();
-  ExclusiveLock(const ExclusiveLock&) = delete;
-  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-  /// Creates the lock file if needed and takes the lock without waiting. False
-  /// with kErrorRunInProgress when another holder has it, or the file's error.
-  bool Acquire(const std::string& lockPath);
-  void Release();
-  bool Held() const { return handle_ >= 0; }
-
- private:
-  int handle_ = -1;
-};
 
 }  // namespace platform

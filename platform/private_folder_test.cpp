@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/error_codes.h"
+#include "platform/exclusive_lock.h"
 #include "platform/last_error.h"
 #include "tests/support/child_process.h"
 

@@ -1,7 +1,6 @@
 #include "platform/private_folder.h"
 
 #include <fcntl.h>
-#include <io.h>
 
 #include <memory>
 #include <vector>
@@ -132,46 +131,6 @@ bool CheckTempFolder(const std::string& folder, std::string& realFolder) {
   // rename anything on the way there, as one could under a shared Unix /tmp.
   realFolder = folder;
   return true;
-}
-
-ExclusiveLock::~ExclusiveLock() { Release(); }
-
-bool ExclusiveLock::Acquire(const std::string& lockPath) {
-  Release();
-  // No sharing: while one run holds the file open, nobody else can open it.
-  // FILE_FLAG_OPEN_REPARSE_POINT: a link planted under the lock's name is opened
-  // itself, not followed, and then refused.
-  HANDLE file = CreateFileW(UTF8ToUTF16(lockPath).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_SHARING_VIOLATION) return Fail(kErrorRunInProgress);
-    return Fail(error);
-  }
-  BY_HANDLE_FILE_INFORMATION information;
-  if (!GetFileInformationByHandle(file, &information)) {
-    const DWORD error = ::GetLastError();
-    CloseHandle(file);
-    return Fail(error);
-  }
-  if ((information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-    CloseHandle(file);
-    return Fail(kErrorFolderIsLink);
-  }
-  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDWR);
-  if (descriptor < 0) {
-    CloseHandle(file);
-    return Fail(ERROR_TOO_MANY_OPEN_FILES);
-  }
-  handle_ = descriptor;
-  return true;
-}
-
-void ExclusiveLock::Release() {
-  if (handle_ >= 0) {
-    _close(handle_);  // closes the Windows handle, which lets the next run in
-    handle_ = -1;
-  }
 }
 
 }  // namespace platform

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "platform/private_folder.h"
+#include "platform/exclusive_lock.h"
 #include "tests/support/child_process.h"
 #include "tests/support/expected_output.h"
 #include "tests/support/test_system.h"
