@@ -103,5 +103,6 @@ esac
 
 rmdir "$proof"
 label="RSCD $major.$minor"
-(cd "$work" && xorrisofs -quiet -J -R -D -no-emul-boot -boot-info-table -boot-load-size 4 \
-   -b boot/isolinux/isolinux.bin -c boot/isolinux/isolinux.boot -o "$out" -A "$label" -V "$label" .)
+# The tool's own fixed arguments, from the file its build reads.
+mapfile -t fixed < <(sed -e '/^#/d' -e '/^$/d' -e 's/^path //' "$here/../pipeline/mkisofs_fixed_arguments.txt")
+(cd "$work" && xorrisofs -quiet "${fixed[@]}" -o "$out" -A "$label" -V "$label" .)

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "platform/file.h"
+#include "platform/process.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_system.h"
 
@@ -21,8 +22,15 @@ constexpr std::size_t kSector = 2048;
 
 using Args = std::vector<std::string>;
 
-const Args kFixedCommand{"-quiet", "-J", "-R", "-D", "-no-emul-boot", "-boot-info-table", "-boot-load-size", "4",
-                         "-b", "boot/isolinux/isolinux.bin", "-c", "boot/isolinux/isolinux.boot"};
+/// The tool's fixed command at its quiet level.
+const Args kFixedCommand = [] {
+  const platform::ProcessArgument fixed[] = {
+#include "mkisofs_fixed_arguments.inc"
+  };
+  Args args{"-quiet"};
+  for (const platform::ProcessArgument& argument : fixed) args.push_back(argument.text);
+  return args;
+}();
 const Args kUefiEntry{"-eltorito-alt-boot", "-e", kEfiImage, "-no-emul-boot"};
 const Args kXorrisoHybrid{"-isohybrid-mbr", kMbrCode, "-eltorito-alt-boot", "-e", kEfiImage, "-no-emul-boot",
                           "-append_partition", "2", "0xef", kEfiImage, "-appended_part_as_gpt"};

@@ -8,17 +8,7 @@ std::vector<ProcessArgument> MkisofsArguments(const std::string& outputFlag, con
                                               const std::vector<ProcessArgument>& bootArguments) {
   std::vector<ProcessArgument> arguments{
       outputFlag,
-      "-J",
-      "-R",
-      "-D",
-      "-no-emul-boot",
-      "-boot-info-table",
-      "-boot-load-size",
-      "4",
-      "-b",
-      {kBiosLoader, true},
-      "-c",
-      {"boot/isolinux/isolinux.boot", true},
+#include "mkisofs_fixed_arguments.inc"
   };
   arguments.insert(arguments.end(), bootArguments.begin(), bootArguments.end());
   if (!outputPath.empty()) arguments.insert(arguments.end(), {"-o", {outputPath, true}});

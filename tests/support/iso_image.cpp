@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "tests/support/child_process.h"
 #include "tests/support/test_system.h"
@@ -27,6 +29,15 @@ std::string Required(const std::string& name) {
   return path;
 }
 
+/// The tool's fixed mastering arguments, from the file its build reads.
+struct FixedArgument {
+  const char* text;
+  bool path;
+};
+constexpr FixedArgument kFixedArguments[] = {
+#include "mkisofs_fixed_arguments.inc"
+};
+
 /// The mastering arguments that the tool passes at Normal level.
 MasteringOutcome MasterFolder(const std::string& folder) {
   const std::string program = MasteringProgram();
@@ -34,11 +45,10 @@ MasteringOutcome MasterFolder(const std::string& folder) {
   ScratchFolder out("mastering-reference");
   ChildOptions options;
   options.workingFolder = folder;
-  ChildResult r = RunChild(program,
-                           {"-quiet", "-J", "-R", "-D", "-no-emul-boot", "-boot-info-table", "-boot-load-size", "4", "-b",
-                            "boot/isolinux/isolinux.bin", "-c", "boot/isolinux/isolinux.boot", "-o", out / "x.iso",
-                            "-A", "RSCD 4.42", "-V", "RSCD 4.42", "."},
-                           options);
+  std::vector<std::string> arguments{"-quiet"};
+  for (const FixedArgument& fixed : kFixedArguments) arguments.push_back(fixed.text);
+  arguments.insert(arguments.end(), {"-o", out / "x.iso", "-A", "RSCD 4.42", "-V", "RSCD 4.42", "."});
+  ChildResult r = RunChild(program, arguments, options);
   return {r.exitStatus, r.err};
 }
 
