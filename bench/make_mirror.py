@@ -257,6 +257,13 @@ def identities(path, rng, pools):
                                      size).read())
 
 
+def mirror_layout():
+    """The server's file layout, from the file every mirror script reads."""
+    listed = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "demo", "mirror-layout")
+    with open(listed, encoding="utf-8") as f:
+        return dict(line.strip().split("=", 1) for line in f if line.strip() and not line.startswith("#"))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("out")
@@ -266,21 +273,23 @@ def main():
 
     rng = random.Random(args.seed)
     pools = Pools(rng)
-    for sub in ("tools/rscd", "dp/full", "downloads/ide"):
+    layout = mirror_layout()
+    for sub in (os.path.dirname(layout["MIRROR_DISTRIBUTION"]), os.path.dirname(layout["MIRROR_PACKAGE"]),
+                layout["MIRROR_IDENTITIES"]):
         os.makedirs(os.path.join(args.out, sub), exist_ok=True)
 
     distribution(random.Random(args.seed + 1), args.dist_mb * 1_000_000).write(
-        os.path.join(args.out, "tools/rscd/CorvexLive-SLAX.tar"), pools)
+        os.path.join(args.out, layout["MIRROR_DISTRIBUTION"]), pools)
 
     with tempfile.TemporaryDirectory(dir=args.out) as stage:
         plain = os.path.join(stage, "linux.intel.libc6.glibc.2.2.tar")
         package(random.Random(args.seed + 2)).write(plain, pools)
-        target = os.path.join(args.out, "dp/full/linux.intel.libc6.glibc.2.2.tar.Z")
+        target = os.path.join(args.out, layout["MIRROR_PACKAGE"])
         with open(target, "wb") as out:
             subprocess.run(["compress", "-c", plain], stdout=out, check=True)
 
     major, minor = DATA_VERSION
-    identities(os.path.join(args.out, "downloads/ide/%d%d_ides.zip" % (major, minor)),
+    identities(os.path.join(args.out, layout["MIRROR_IDENTITIES"], "%d%d_ides.zip" % (major, minor)),
                random.Random(args.seed + 3), pools)
     return 0
 

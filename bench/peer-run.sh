@@ -17,6 +17,8 @@ set -euo pipefail
 
 [ $# -eq 2 ] || [ $# -eq 4 ] || { echo "usage: $0 BASE_URL OUTPUT.iso [ROOT.crt ROOT.crl]" >&2; exit 2; }
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+# shellcheck source=demo/mirror-layout
+. "$here/../demo/mirror-layout"
 base="${1%/}"
 out="$(realpath -m -- "$2")"
 root_cert="$(realpath -- "${3:-$here/../trust/demo/demo-root.crt}")"
@@ -69,15 +71,15 @@ prove() {
 }
 
 dist="$work/CorvexLive-SLAX.tar"
-fetch /tools/rscd/CorvexLive-SLAX.tar "$dist"
-fetch /tools/rscd/CorvexLive-SLAX_manifest.dat "$work/manifest.dat"
+fetch "/$MIRROR_DISTRIBUTION" "$dist"
+fetch "/$MIRROR_DISTRIBUTION_MANIFEST" "$work/manifest.dat"
 prove "$work/manifest.dat" "$dist"
 tar -xf "$dist" -C "$work"
 rm -f "$dist" "$work/manifest.dat"
 
 package="$work/linux.intel.libc6.glibc.2.2.tar.Z"
-fetch /dp/full/linux.intel.libc6.glibc.2.2.tar.Z "$package"
-fetch /dp/full/NXV-Unix_manifest.dat "$work/manifest.dat"
+fetch "/$MIRROR_PACKAGE" "$package"
+fetch "/$MIRROR_PACKAGE_MANIFEST" "$work/manifest.dat"
 prove "$work/manifest.dat" "$package"
 rm -f "$work/manifest.dat"
 rootcopy="$work/slax/rootcopy"
@@ -93,7 +95,7 @@ major=$((10#${BASH_REMATCH[1]}))
 minor=$((10#${BASH_REMATCH[2]}))
 
 ides="${major}${minor}_ides.zip"
-status="$(curl -s --noproxy '*' -o "$rootcopy/$ides" -w '%{http_code}' "$base/downloads/ide/$ides")" \
+status="$(curl -s --noproxy '*' -o "$rootcopy/$ides" -w '%{http_code}' "$base/$MIRROR_IDENTITIES/$ides")" \
   || die "download of $ides failed"
 case "$status" in
   200) ;;
