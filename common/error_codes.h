@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 /// The tool's own error codes, one list per channel: the numbers its
 /// application code leaves in the thread's last error and in `errno`, and the
@@ -53,17 +54,58 @@
   X(ERROR_INTERNET_SEC_CERT_REVOKED, 12170)                                         \
   X(ERROR_INTERNET_DECODING_FAILED, 12175)
 
+// Faults of an ISO 9660 image that the image reader and the completion find
+// (image/): what is malformed, or which file failed. They travel in an
+// ImageFault, with the facts their texts name, rather than in a channel.
+#define RSCDC_IMAGE_FAULT_CODES(X)                                                              \
+  X(kImageUnreadable, 0x20000201)               /* the image file cannot be read */            \
+  X(kImageUnwritable, 0x20000202)               /* ... or written (errorNumber) */             \
+  X(kImageMbrCodeUnreadable, 0x20000203)        /* the MBR code file (file, errorNumber) */    \
+  X(kImageNotMbrCode, 0x20000204)               /* the MBR code file has the wrong size */     \
+  X(kImageNoPrimaryDescriptor, 0x20000205)                                                     \
+  X(kImageShorterThanVolume, 0x20000206)        /* heldSectors of volumeSectors */             \
+  X(kImageRootOutsideVolume, 0x20000207)                                                       \
+  X(kImageNoBootCatalog, 0x20000208)                                                           \
+  X(kImageCatalogOutsideVolume, 0x20000209)                                                    \
+  X(kImageCatalogInSystemArea, 0x2000020A)                                                     \
+  X(kImageCatalogUnreadable, 0x2000020B)                                                       \
+  X(kImageCatalogNotValid, 0x2000020C)                                                         \
+  X(kImageCatalogDefaultEntryMalformed, 0x2000020D)                                            \
+  X(kImageCatalogSectionsOverrun, 0x2000020E)                                                  \
+  X(kImageDirectoryOutsideVolume, 0x2000020F)                                                  \
+  X(kImageDirectoryInSystemArea, 0x20000210)                                                   \
+  X(kImageDirectoryUnreadable, 0x20000211)                                                     \
+  X(kImageDirectoryRecordMalformed, 0x20000212)                                                \
+  X(kImageFileOutsideVolume, 0x20000213)                                                       \
+  X(kImageEfiImageOutsideFile, 0x20000214)                                                     \
+  X(kImageEfiImageInSystemArea, 0x20000215)                                                    \
+  X(kImageBiosImageOutsideFile, 0x20000216)                                                    \
+  X(kImageBiosImageInSystemArea, 0x20000217)
+
 #define RSCDC_ERROR_CODE_ENUMERATOR(name, value) name = value,
 #define RSCDC_ERROR_CODE_NAME(name, value) name,
 
 enum AppLastErrorCode : std::uint32_t { RSCDC_APP_LAST_ERROR_CODES(RSCDC_ERROR_CODE_ENUMERATOR) };
 enum AppErrnoCode : int { RSCDC_APP_ERRNO_CODES(RSCDC_ERROR_CODE_ENUMERATOR) };
 enum InternetErrorCode : std::uint32_t { RSCDC_INTERNET_ERROR_CODES(RSCDC_ERROR_CODE_ENUMERATOR) };
+enum ImageFaultCode : std::uint32_t { RSCDC_IMAGE_FAULT_CODES(RSCDC_ERROR_CODE_ENUMERATOR) };
 
 /// Every code of each list, in the order of the list.
 inline constexpr AppLastErrorCode kAppLastErrorCodes[] = {RSCDC_APP_LAST_ERROR_CODES(RSCDC_ERROR_CODE_NAME)};
 inline constexpr AppErrnoCode kAppErrnoCodes[] = {RSCDC_APP_ERRNO_CODES(RSCDC_ERROR_CODE_NAME)};
 inline constexpr InternetErrorCode kInternetErrorCodes[] = {RSCDC_INTERNET_ERROR_CODES(RSCDC_ERROR_CODE_NAME)};
+inline constexpr ImageFaultCode kImageFaultCodes[] = {RSCDC_IMAGE_FAULT_CODES(RSCDC_ERROR_CODE_NAME)};
 
 #undef RSCDC_ERROR_CODE_ENUMERATOR
 #undef RSCDC_ERROR_CODE_NAME
+
+/// Why an image cannot be read or completed: a code of the image list and the
+/// facts its text names. A value-initialized one names no fault.
+struct ImageFault {
+  ImageFaultCode code{};
+  std::string file;            ///< the file it is about, where that is not the image
+  int errorNumber = 0;         ///< the system's reason, for a file that failed
+  std::uint64_t heldSectors = 0;    ///< the whole sectors the image file holds
+  std::uint64_t volumeSectors = 0;  ///< the sectors its volume claims
+  explicit operator bool() const { return code != ImageFaultCode{}; }
+};

@@ -121,3 +121,56 @@ std::string FileErrorText(int errorNumber) {
 }
 
 std::string FileErrorText() { return FileErrorText(errno); }
+
+std::string ImageFaultText(const ImageFault& fault) {
+  switch (fault.code) {
+    case kImageUnreadable:
+      return "cannot read the image";
+    case kImageUnwritable:
+      return "cannot write the image: " + FileErrorText(fault.errorNumber);
+    case kImageMbrCodeUnreadable:
+      return fault.file + ": " + FileErrorText(fault.errorNumber);
+    case kImageNotMbrCode:
+      return fault.file + ": not the MBR code of a hybrid image";
+    case kImageNoPrimaryDescriptor:
+      return "it has no primary volume descriptor";
+    case kImageShorterThanVolume:
+      return "the file holds " + std::to_string(fault.heldSectors) + " of the volume's " +
+             std::to_string(fault.volumeSectors) + " sectors";
+    case kImageRootOutsideVolume:
+      return "its root directory lies outside the volume";
+    case kImageNoBootCatalog:
+      return "it has no El Torito boot catalog";
+    case kImageCatalogOutsideVolume:
+      return "the boot catalog lies outside the volume";
+    case kImageCatalogInSystemArea:
+      return "the boot catalog lies in the system area";
+    case kImageCatalogUnreadable:
+      return "the boot catalog cannot be read";
+    case kImageCatalogNotValid:
+      return "the boot catalog has no valid validation entry";
+    case kImageCatalogDefaultEntryMalformed:
+      return "the boot catalog's default entry is malformed";
+    case kImageCatalogSectionsOverrun:
+      return "the boot catalog's sections overrun its sector";
+    case kImageDirectoryOutsideVolume:
+      return "a directory lies outside the volume";
+    case kImageDirectoryInSystemArea:
+      return "a directory lies in the system area";
+    case kImageDirectoryUnreadable:
+      return "a directory cannot be read";
+    case kImageDirectoryRecordMalformed:
+      return "a directory record is malformed";
+    case kImageFileOutsideVolume:
+      return "a file lies outside the volume";
+    case kImageEfiImageOutsideFile:
+      return "the EFI boot image lies outside the image file";
+    case kImageEfiImageInSystemArea:
+      return "the EFI boot image lies in the system area";
+    case kImageBiosImageOutsideFile:
+      return "the BIOS boot image lies outside the image file";
+    case kImageBiosImageInSystemArea:
+      return "the BIOS boot image lies in the system area";
+  }
+  return "no fault";
+}

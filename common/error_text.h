@@ -23,3 +23,6 @@ std::string FileErrorText(int errorNumber);
 
 /// FileErrorText of the calling thread's current `errno`.
 std::string FileErrorText();
+
+/// Text for a fault of an image, with the facts it carries.
+std::string ImageFaultText(const ImageFault& fault);

@@ -45,6 +45,14 @@ TEST(ErrorCodeTextTest, NamedCodesHaveTheirOwnTexts) {
     EXPECT_EQ(text.find('\n'), std::string::npos) << code;
     EXPECT_TRUE(texts.insert(text).second) << code << " repeats " << text;
   }
+  // The image's faults read the same way, whatever facts they carry.
+  for (const ImageFaultCode code : kImageFaultCodes) {
+    ImageFault fault;
+    fault.code = code;
+    const std::string text = ImageFaultText(fault);
+    EXPECT_NE(text, "no fault") << code;
+    EXPECT_TRUE(texts.insert(text).second) << code << " repeats " << text;
+  }
 }
 
 TEST(ErrorCodeTextTest, NeighboursOfDownloadCodesStayUndescribed) {

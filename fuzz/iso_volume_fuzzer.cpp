@@ -36,13 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > fuzzing::kMaxInputSize) return 0;
   const std::string input(reinterpret_cast<const char*>(data), size);
   const ImageBytes image = MemoryImage(input);
-  std::string why;
-  const std::optional<IsoVolume> volume = ReadIsoVolume(image, input.size(), why);
-  FUZZ_CHECK(volume.has_value() == why.empty(), "a volume was read with a reason, or refused without one");
+  ImageFault fault;
+  const std::optional<IsoVolume> volume = ReadIsoVolume(image, input.size(), fault);
+  FUZZ_CHECK(volume.has_value() == !fault, "a volume was read with a reason, or refused without one");
   if (volume) {
     ReadBootWays(image, *volume);
     for (const char* path : {"boot/grub/efi.img", "EFI/boot/efiboot.img", "boot/isolinux/isolinux.bin"}) {
-      std::string lookup;
+      ImageFault lookup;
       FindIsoFile(image, *volume, path, lookup);
     }
   }
@@ -53,12 +53,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzzing::WriteFile(path, data, size);
   fuzzing::WriteFile(mbr, std::string(432, '\x33').data(), 432);
   BootWays ways;
-  std::string failure;
+  ImageFault failure;
   std::FILE* file = std::fopen(path.c_str(), "r+b");
   FUZZ_CHECK(file != nullptr, "the image to complete cannot be opened");
   const bool completed = CompleteBootWays(file, mbr, "boot/grub/efi.img", ways, failure);
   FUZZ_CHECK(std::fclose(file) == 0, "the completed image cannot be closed");
-  FUZZ_CHECK(completed == failure.empty(), "completion failed without a reason, or succeeded with one");
+  FUZZ_CHECK(completed == !failure, "completion failed without a reason, or succeeded with one");
   if (completed) {
     FUZZ_CHECK(volume.has_value(), "an image that cannot be read was completed");
     const std::string after = ReadBack(path);

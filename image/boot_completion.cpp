@@ -7,7 +7,6 @@
 
 #include "image/little_endian.h"
 #include "image/partition_tables.h"
-#include "platform/error_description.h"
 #include "platform/file.h"
 
 namespace {
@@ -83,17 +82,27 @@ class ImageFile {
   std::FILE* file_;
 };
 
-bool ReadMbrCode(const std::string& path, std::string& code, std::string& why) {
+/// False, with `fault` set to `code`.
+bool Failed(ImageFault& fault, ImageFaultCode code) {
+  fault.code = code;
+  return false;
+}
+
+/// False, with `fault` set to `code` for the file that failed with `errno`.
+bool FileFailed(ImageFault& fault, ImageFaultCode code, const std::string& file = {}) {
+  fault.errorNumber = errno;
+  fault.file = file;
+  return Failed(fault, code);
+}
+
+bool ReadMbrCode(const std::string& path, std::string& code, ImageFault& fault) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(platform::OpenFile(path, "rb"), std::fclose);
-  if (!file) {
-    why = path + ": " + platform::ErrnoDescription(errno);
-    return false;
-  }
+  if (!file) return FileFailed(fault, kImageMbrCodeUnreadable, path);
   code.assign(kMbrCodeMax + 1, '\0');
   code.resize(std::fread(code.data(), 1, code.size(), file.get()));
   if (code.size() < kMbrCodeSize || code.size() > kMbrCodeMax) {
-    why = path + ": not the MBR code of a hybrid image";
-    return false;
+    fault.file = path;
+    return Failed(fault, kImageNotMbrCode);
   }
   return true;
 }
@@ -114,23 +123,24 @@ std::string WithUefiSection(std::string sector, const BootCatalog& catalog, cons
   return sector;
 }
 
-/// True when the `kind` boot image lies inside the file of `fileSize` bytes
-/// and after the system area; a partition or MBR code that points anywhere
-/// else would boot nothing, or what the partition tables overwrote.
-bool BootImageInPlace(const char* kind, const IsoExtent& extent, std::uint64_t fileSize, std::string& why) {
+/// The faults of one boot image's place.
+struct BootImageFaults {
+  ImageFaultCode outsideFile;
+  ImageFaultCode inSystemArea;
+};
+constexpr BootImageFaults kEfiImageFaults{kImageEfiImageOutsideFile, kImageEfiImageInSystemArea};
+constexpr BootImageFaults kBiosImageFaults{kImageBiosImageOutsideFile, kImageBiosImageInSystemArea};
+
+/// True when a boot image lies inside the file of `fileSize` bytes and after
+/// the system area; a partition or MBR code that points anywhere else would
+/// boot nothing, or what the partition tables overwrote.
+bool BootImageInPlace(const BootImageFaults& faults, const IsoExtent& extent, std::uint64_t fileSize,
+                      ImageFault& fault) {
   const std::uint64_t end = static_cast<std::uint64_t>(extent.sector) * kIsoSectorSize + extent.size;
-  if (end > fileSize) {
-    why = std::string("the ") + kind + " boot image lies outside the image file";
-    return false;
-  }
-  if (extent.sector < kIsoSystemAreaSectors) {
-    why = std::string("the ") + kind + " boot image lies in the system area";
-    return false;
-  }
+  if (end > fileSize) return Failed(fault, faults.outsideFile);
+  if (extent.sector < kIsoSystemAreaSectors) return Failed(fault, faults.inSystemArea);
   return true;
 }
-
-std::string WriteFailure() { return "cannot write the image: " + platform::ErrnoDescription(errno); }
 
 }  // namespace
 
@@ -169,47 +179,44 @@ BootWays ReadBootWays(const ImageBytes& image, const IsoVolume& volume) {
 }
 
 bool CompleteBootWays(std::FILE* imageFile, const std::string& mbrCode, const std::string& efiImage,
-                      BootWays& ways, std::string& why) {
-  why.clear();
+                      BootWays& ways, ImageFault& fault) {
+  fault = ImageFault{};
   std::string code;
-  if (!mbrCode.empty() && !ReadMbrCode(mbrCode, code, why)) return false;
+  if (!mbrCode.empty() && !ReadMbrCode(mbrCode, code, fault)) return false;
   ImageFile file(imageFile);
   const ImageBytes image = file.Reader();
   std::uint64_t size = 0;
   if (!file.Size(size)) {
-    why = "cannot read the image";
-    return false;
+    return Failed(fault, kImageUnreadable);
   }
-  std::optional<IsoVolume> volume = ReadIsoVolume(image, size, why);
+  std::optional<IsoVolume> volume = ReadIsoVolume(image, size, fault);
   if (!volume) return false;
   if (!volume->catalog) {
     if (code.empty() && efiImage.empty()) {
       ways = ReadBootWays(image, *volume);
       return true;
     }
-    why = "it has no El Torito boot catalog";
-    return false;
+    return Failed(fault, kImageNoBootCatalog);
   }
   const BootCatalog& catalog = *volume->catalog;
   const std::string systemArea = ReadBytes(image, 0, kSystemAreaSize);
   if (systemArea.empty()) {
-    why = "cannot read the image";
-    return false;
+    return Failed(fault, kImageUnreadable);
   }
   const bool emptySystemArea = AllZero(systemArea);
 
   std::optional<IsoExtent> efi;
   if (!efiImage.empty() && (!catalog.hasUefiEntry || emptySystemArea)) {
-    efi = FindIsoFile(image, *volume, efiImage, why);
-    if (!efi && !why.empty()) return false;
+    efi = FindIsoFile(image, *volume, efiImage, fault);
+    if (!efi && fault) return false;
     // An entry counts the image in 512-byte sectors, in 16 bits.
     if (efi && (efi->size == 0 || efi->size > 0xFFFFu * kDiskSectorSize)) efi.reset();
-    if (efi && !BootImageInPlace("EFI", *efi, size, why)) return false;
+    if (efi && !BootImageInPlace(kEfiImageFaults, *efi, size, fault)) return false;
   }
   const BootEntry& first = catalog.defaultEntry;
   if (emptySystemArea && !code.empty() && first.bootable) {
     const IsoExtent loaded{first.loadSector, std::max<std::uint32_t>(first.sectorCount, 1) * kDiskSectorSize};
-    if (!BootImageInPlace("BIOS", loaded, size, why)) return false;
+    if (!BootImageInPlace(kBiosImageFaults, loaded, size, fault)) return false;
   }
   const std::uint32_t biosImage = first.bootable ? first.loadSector : 0;
   const std::uint32_t biosImageSector = biosImage * (kIsoSectorSize / kDiskSectorSize);
@@ -230,36 +237,31 @@ bool CompleteBootWays(std::FILE* imageFile, const std::string& mbrCode, const st
                                       protective);
     if (!file.Write(size, std::string(total - size - gpt.back.size(), '\0') + gpt.back) ||
         !file.Write(0, mbr + gpt.front)) {
-      why = WriteFailure();
-      return false;
+      return FileFailed(fault, kImageUnwritable);
     }
   } else if (emptySystemArea && !code.empty() && biosImage != 0) {
     const MbrPartition whole{true, kMbrTypeIsohybrid, 0,
                              static_cast<std::uint32_t>(std::min<std::uint64_t>(size / kDiskSectorSize, 0xFFFFFFFFu))};
     if (!file.Write(0, MbrSector(code, biosImageSector, ids.mbrSignature, whole))) {
-      why = WriteFailure();
-      return false;
+      return FileFailed(fault, kImageUnwritable);
     }
   }
   if (efi && !catalog.hasUefiEntry && catalog.end + 64 <= kIsoSectorSize) {
     const std::uint64_t at = static_cast<std::uint64_t>(catalog.sector) * kIsoSectorSize;
     const std::string sector = ReadBytes(image, at, kIsoSectorSize);
     if (sector.empty() || !file.Write(at, WithUefiSection(sector, catalog, *efi))) {
-      why = WriteFailure();
-      return false;
+      return FileFailed(fault, kImageUnwritable);
     }
   }
 
   if (!file.Size(size)) {
-    why = "cannot read the image";
-    return false;
+    return Failed(fault, kImageUnreadable);
   }
-  volume = ReadIsoVolume(image, size, why);
+  volume = ReadIsoVolume(image, size, fault);
   if (!volume) return false;
   ways = ReadBootWays(image, *volume);
   if (!file.Flush()) {
-    why = WriteFailure();
-    return false;
+    return FileFailed(fault, kImageUnwritable);
   }
   return true;
 }

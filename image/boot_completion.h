@@ -41,11 +41,11 @@ BootWays ReadBootWays(const ImageBytes& image, const IsoVolume& volume);
 ///   entry, when the system area is empty, with the backup GPT appended.
 /// The disk signature and GUIDs are made from the volume's description, so a
 /// volume made twice at the same time is completed to the same bytes. False
-/// with `why` when the image cannot be read or written or is malformed: it
+/// with `fault` when the image cannot be read or written or is malformed: it
 /// holds less than its volume, or the catalog, a directory on the way to the
 /// EFI image, or a boot image that a partition table would point at lies
 /// outside the file or in the system area. Every such fault shows before
 /// anything is written; a failed write may leave the image half-completed,
 /// and it must go.
 bool CompleteBootWays(std::FILE* image, const std::string& mbrCode, const std::string& efiImage, BootWays& ways,
-                      std::string& why);
+                      ImageFault& fault);

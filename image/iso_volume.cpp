@@ -57,30 +57,30 @@ BootEntry ReadEntry(const unsigned char* entry, std::uint8_t platform) {
 }
 
 std::optional<BootCatalog> ReadCatalog(const ImageBytes& image, std::uint32_t sector, std::uint32_t volumeSectors,
-                                       std::string& why) {
+                                       ImageFault& fault) {
   if (sector >= volumeSectors) {
-    why = "the boot catalog lies outside the volume";
+    fault.code = kImageCatalogOutsideVolume;
     return std::nullopt;
   }
   // A UEFI entry added to a catalog there would be overwritten by the
   // partition tables, or overwrite them.
   if (sector < kIsoSystemAreaSectors) {
-    why = "the boot catalog lies in the system area";
+    fault.code = kImageCatalogInSystemArea;
     return std::nullopt;
   }
   Sector data;
   if (!ReadSector(image, sector, data)) {
-    why = "the boot catalog cannot be read";
+    fault.code = kImageCatalogUnreadable;
     return std::nullopt;
   }
   std::uint16_t sum = 0;
   for (std::size_t i = 0; i < kCatalogEntry; i += 2) sum = static_cast<std::uint16_t>(sum + Le16(&data[i]));
   if (data[0] != 1 || data[30] != 0x55 || data[31] != 0xAA || sum != 0) {
-    why = "the boot catalog has no valid validation entry";
+    fault.code = kImageCatalogNotValid;
     return std::nullopt;
   }
   if (data[32] != kBootable && data[32] != kNotBootable) {
-    why = "the boot catalog's default entry is malformed";
+    fault.code = kImageCatalogDefaultEntryMalformed;
     return std::nullopt;
   }
   BootCatalog catalog;
@@ -95,7 +95,7 @@ std::optional<BootCatalog> ReadCatalog(const ImageBytes& image, std::uint32_t se
     at += kCatalogEntry;
     for (std::uint16_t i = 0; i < count; ++i) {
       if (at + kCatalogEntry > data.size()) {
-        why = "the boot catalog's sections overrun its sector";
+        fault.code = kImageCatalogSectionsOverrun;
         return std::nullopt;
       }
       const BootEntry entry = ReadEntry(&data[at], platform);
@@ -163,21 +163,21 @@ struct DirectoryEntry {
 /// Looks for `name` among the records of one directory.
 std::optional<DirectoryEntry> FindInDirectory(const ImageBytes& image, const IsoExtent& directory,
                                               std::uint32_t volumeSectors, const std::string& name,
-                                              std::string& why) {
+                                              ImageFault& fault) {
   if (directory.size > kMaxDirectorySize || !InsideVolume(directory, volumeSectors)) {
-    why = "a directory lies outside the volume";
+    fault.code = kImageDirectoryOutsideVolume;
     return std::nullopt;
   }
   // No mastering program puts one there; what is read there is whatever the
   // system area holds, and the partition tables may replace it.
   if (directory.sector < kIsoSystemAreaSectors) {
-    why = "a directory lies in the system area";
+    fault.code = kImageDirectoryInSystemArea;
     return std::nullopt;
   }
   Sector data;
   for (std::uint32_t i = 0; i < SectorsFor(directory.size); ++i) {
     if (!ReadSector(image, directory.sector + i, data)) {
-      why = "a directory cannot be read";
+      fault.code = kImageDirectoryUnreadable;
       return std::nullopt;
     }
     // Records never cross a sector boundary; a zero length ends the sector.
@@ -186,7 +186,7 @@ std::optional<DirectoryEntry> FindInDirectory(const ImageBytes& image, const Iso
       const unsigned char* record = &data[at];
       if (length < kDirectoryRecordHeader + 1 || at + length > data.size() ||
           kDirectoryRecordHeader + record[32] > length) {
-        why = "a directory record is malformed";
+        fault.code = kImageDirectoryRecordMalformed;
         return std::nullopt;
       }
       at += length;
@@ -198,7 +198,7 @@ std::optional<DirectoryEntry> FindInDirectory(const ImageBytes& image, const Iso
       entry.extent.size = Le32(record + 10);
       entry.directory = (record[25] & kFlagDirectory) != 0;
       if (!InsideVolume(entry.extent, volumeSectors)) {
-        why = "a file lies outside the volume";
+        fault.code = kImageFileOutsideVolume;
         return std::nullopt;
       }
       return entry;
@@ -209,7 +209,7 @@ std::optional<DirectoryEntry> FindInDirectory(const ImageBytes& image, const Iso
 
 }  // namespace
 
-std::optional<IsoVolume> ReadIsoVolume(const ImageBytes& image, std::uint64_t imageSize, std::string& why) {
+std::optional<IsoVolume> ReadIsoVolume(const ImageBytes& image, std::uint64_t imageSize, ImageFault& fault) {
   IsoVolume volume;
   bool primary = false;
   std::uint32_t catalogSector = 0;
@@ -232,30 +232,31 @@ std::optional<IsoVolume> ReadIsoVolume(const ImageBytes& image, std::uint64_t im
     }
   }
   if (!primary) {
-    why = "it has no primary volume descriptor";
+    fault.code = kImageNoPrimaryDescriptor;
     return std::nullopt;
   }
   // A program that stopped halfway leaves a volume that claims more than the
   // file holds; checking it once here covers every extent inside the volume.
   const std::uint64_t heldSectors = imageSize / kIsoSectorSize;
   if (heldSectors < volume.volumeSectors) {
-    why = "the file holds " + std::to_string(heldSectors) + " of the volume's " +
-          std::to_string(volume.volumeSectors) + " sectors";
+    fault.code = kImageShorterThanVolume;
+    fault.heldSectors = heldSectors;
+    fault.volumeSectors = volume.volumeSectors;
     return std::nullopt;
   }
   if (!InsideVolume(volume.root, volume.volumeSectors)) {
-    why = "its root directory lies outside the volume";
+    fault.code = kImageRootOutsideVolume;
     return std::nullopt;
   }
   if (elTorito) {
-    volume.catalog = ReadCatalog(image, catalogSector, volume.volumeSectors, why);
+    volume.catalog = ReadCatalog(image, catalogSector, volume.volumeSectors, fault);
     if (!volume.catalog) return std::nullopt;
   }
   return volume;
 }
 
 std::optional<IsoExtent> FindIsoFile(const ImageBytes& image, const IsoVolume& volume, const std::string& path,
-                                     std::string& why) {
+                                     ImageFault& fault) {
   DirectoryEntry current{volume.root, true};
   std::size_t start = 0;
   while (start <= path.size()) {
@@ -265,7 +266,7 @@ std::optional<IsoExtent> FindIsoFile(const ImageBytes& image, const IsoVolume& v
     start = end + 1;
     if (part.empty()) continue;
     if (!current.directory) return std::nullopt;
-    const std::optional<DirectoryEntry> next = FindInDirectory(image, current.extent, volume.volumeSectors, part, why);
+    const std::optional<DirectoryEntry> next = FindInDirectory(image, current.extent, volume.volumeSectors, part, fault);
     if (!next) return std::nullopt;
     current = *next;
   }

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "common/error_codes.h"
+
 /// Reading the parts of a finished ISO 9660 image that its boot ways live in:
 /// the primary volume descriptor, the El Torito boot catalog and the directory
 /// tree. Everything is read through `ImageBytes`, so that the image may be a
@@ -56,18 +58,18 @@ struct IsoVolume {
 };
 
 /// Reads the volume descriptors and, when there is one, the boot catalog, of
-/// an image of `imageSize` bytes. Empty with `why` set when they are
+/// an image of `imageSize` bytes. Empty with `fault` set when they are
 /// malformed: no primary descriptor among the first few, an image shorter
 /// than its volume, a catalog outside the volume or in the system area, a
 /// validation entry whose checksum or key bytes are wrong, sections that
 /// overrun the catalog sector. So every extent inside the volume that is read
 /// is inside the image too.
-std::optional<IsoVolume> ReadIsoVolume(const ImageBytes& image, std::uint64_t imageSize, std::string& why);
+std::optional<IsoVolume> ReadIsoVolume(const ImageBytes& image, std::uint64_t imageSize, ImageFault& fault);
 
 /// Finds `path` ("boot/grub/efi.img") by its Rock Ridge names, or by its ISO
 /// 9660 names compared without case, version and trailing dot. Empty when no
-/// such file is there; `why` is set as well when a directory on the way is
+/// such file is there; `fault` is set as well when a directory on the way is
 /// malformed (a record overrunning its sector, an extent outside the volume or
 /// a directory in the system area).
 std::optional<IsoExtent> FindIsoFile(const ImageBytes& image, const IsoVolume& volume, const std::string& path,
-                                     std::string& why);
+                                     ImageFault& fault);

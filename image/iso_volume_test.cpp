@@ -77,12 +77,12 @@ std::string SmallestImage() {
   return b;
 }
 
-bool Complete(const std::string& image, const std::string& mbrCode, std::string& why) {
+bool Complete(const std::string& image, const std::string& mbrCode, ImageFault& fault) {
   std::FILE* file = platform::OpenFile(image, "r+b");
   EXPECT_NE(file, nullptr) << image;
   if (file == nullptr) return false;
   BootWays ways;
-  const bool completed = CompleteBootWays(file, mbrCode, "boot/grub/efi.img", ways, why);
+  const bool completed = CompleteBootWays(file, mbrCode, "boot/grub/efi.img", ways, fault);
   EXPECT_EQ(std::fclose(file), 0);
   return completed;
 }
@@ -96,48 +96,48 @@ TEST(BootCompletionTest, AMalformedImageIsAFailureWithAReason) {
   WriteWholeFile(mbrCode, std::string(432, '\x33'));
   const std::string good = SmallestImage();
   WriteWholeFile(image, good);
-  std::string why;
-  ASSERT_TRUE(Complete(image, mbrCode, why)) << why;
+  ImageFault fault;
+  ASSERT_TRUE(Complete(image, mbrCode, fault)) << fault.code;
 
   struct Row {
     const char* why;
     std::function<void(std::string&)> spoil;
-    const char* reason;
+    ImageFaultCode reason;
   };
   const Row rows[] = {
-      {"no volume descriptors", [](std::string& b) { b[16 * kSector + 1] = 'X'; }, "it has no primary volume descriptor"},
+      {"no volume descriptors", [](std::string& b) { b[16 * kSector + 1] = 'X'; }, kImageNoPrimaryDescriptor},
       {"a catalog past the end", [](std::string& b) { Put32(b, 17 * kSector + 0x47, 0x7FFFFFFF); },
-       "the boot catalog lies outside the volume"},
+       kImageCatalogOutsideVolume},
       {"a wrong validation checksum", [](std::string& b) { b[kCatalog * kSector + 28] ^= 1; },
-       "the boot catalog has no valid validation entry"},
+       kImageCatalogNotValid},
       {"sections that overrun the catalog",
        [](std::string& b) {
          b[kCatalog * kSector + 64] = '\x91';
          b[kCatalog * kSector + 66] = '\x7F';
        },
-       "the boot catalog's sections overrun its sector"},
+       kImageCatalogSectionsOverrun},
       {"a root directory past the end", [](std::string& b) { Put32(b, 16 * kSector + 156 + 2, 0x7FFFFFF0); },
-       "its root directory lies outside the volume"},
+       kImageRootOutsideVolume},
       {"a directory record too short for its header", [](std::string& b) { b[kRoot * kSector + 2 * 34] = 10; },
-       "a directory record is malformed"},
+       kImageDirectoryRecordMalformed},
       {"a catalog in the system area",
        [](std::string& b) {
          b.replace(kSector, kSector, b, kCatalog * kSector, kSector);
          Put32(b, 17 * kSector + 0x47, 1);
        },
-       "the boot catalog lies in the system area"},
+       kImageCatalogInSystemArea},
       {"a root directory in the system area", [](std::string& b) { Put32(b, 16 * kSector + 156 + 2, 0); },
-       "a directory lies in the system area"},
+       kImageDirectoryInSystemArea},
       {"a BIOS boot image past the end", [](std::string& b) { Put32(b, kCatalog * kSector + 32 + 8, kSectors); },
-       "the BIOS boot image lies outside the image file"},
+       kImageBiosImageOutsideFile},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
     std::string spoilt = good;
     row.spoil(spoilt);
     WriteWholeFile(image, spoilt);
-    EXPECT_FALSE(Complete(image, mbrCode, why));
-    EXPECT_EQ(why, row.reason);
+    EXPECT_FALSE(Complete(image, mbrCode, fault));
+    EXPECT_EQ(fault.code, row.reason);
     // Every fault shows before anything is written.
     EXPECT_TRUE(ReadWholeFile(image) == spoilt) << "the image was written";
   }

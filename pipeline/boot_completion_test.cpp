@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 
+#include "common/error_text.h"
 #include "platform/file.h"
 #include "platform/process.h"
 #include "tests/support/child_process.h"
@@ -43,11 +44,11 @@ std::uint32_t Le32(const std::string& bytes, std::size_t at) {
 
 /// Completes the image file as the tool does: through a stream it opened.
 bool Complete(const std::string& image, const std::string& mbrCode, const std::string& efiImage, BootWays& ways,
-              std::string& why) {
+              ImageFault& fault) {
   std::FILE* file = platform::OpenFile(image, "r+b");
   EXPECT_NE(file, nullptr) << image;
   if (file == nullptr) return false;
-  const bool completed = CompleteBootWays(file, mbrCode, efiImage, ways, why);
+  const bool completed = CompleteBootWays(file, mbrCode, efiImage, ways, fault);
   EXPECT_EQ(std::fclose(file), 0);
   return completed;
 }
@@ -125,8 +126,9 @@ TEST_F(BootCompletionTest, AddsTheWaysTheProgramLeftOutAndLeavesTheTreeAlone) {
     const std::string before = ReadWholeFile(image);
 
     BootWays ways;
-    std::string why;
-    ASSERT_TRUE(Complete(image, row.mbr ? tree / kMbrCode : "", row.efi ? kEfiImage : "", ways, why)) << why;
+    ImageFault fault;
+    ASSERT_TRUE(Complete(image, row.mbr ? tree / kMbrCode : "", row.efi ? kEfiImage : "", ways, fault))
+        << ImageFaultText(fault);
     EXPECT_EQ(BootWaysText(ways), row.ways);
 
     // Beyond the system area only the catalog sector may change, and bytes
@@ -146,7 +148,7 @@ TEST_F(BootCompletionTest, AddsTheWaysTheProgramLeftOutAndLeavesTheTreeAlone) {
     }
     if (row.changed) {
       // Completing again finds nothing left to do.
-      ASSERT_TRUE(Complete(image, row.mbr ? tree / kMbrCode : "", row.efi ? kEfiImage : "", ways, why));
+      ASSERT_TRUE(Complete(image, row.mbr ? tree / kMbrCode : "", row.efi ? kEfiImage : "", ways, fault));
       EXPECT_EQ(ReadWholeFile(image), after);
     }
   }
@@ -161,8 +163,8 @@ TEST_F(BootCompletionTest, MakesTheSameBytesFromTheSameVolume) {
     const std::string epoch = &image == &images[2] ? "1800000000" : "1700000000";
     const std::string path = Master("xorrisofs", tree.path(), {}, {{"SOURCE_DATE_EPOCH", epoch}});
     BootWays ways;
-    std::string why;
-    ASSERT_TRUE(Complete(path, tree / kMbrCode, kEfiImage, ways, why)) << why;
+    ImageFault fault;
+    ASSERT_TRUE(Complete(path, tree / kMbrCode, kEfiImage, ways, fault)) << ImageFaultText(fault);
     image = ReadWholeFile(path);
   }
   EXPECT_EQ(images[0], images[1]);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/error_text.h"
 #include "common/report_failure.h"
 #include "image/boot_completion.h"
 #include "pipeline/mastering_program.h"
@@ -59,9 +60,9 @@ bool CompleteIsoImage(const std::string& workingFolder, const BootMaterial& mate
   // Without material nothing is added, but the image is still read: a program
   // that stopped halfway may have exited with 0 all the same.
   BootWays ways;
-  std::string why;
-  if (!CompleteBootWays(image, mbrCode, material.efiImage, ways, why)) {
-    return ReportFailure("Failed to complete the boot records of the image: %s\n", why.c_str());
+  ImageFault fault;
+  if (!CompleteBootWays(image, mbrCode, material.efiImage, ways, fault)) {
+    return ReportFailure("Failed to complete the boot records of the image: %s\n", ImageFaultText(fault).c_str());
   }
   if (verbosity == Verbose) platform::PrintOut("Boot: %s\n", BootWaysText(ways).c_str());
   return true;
