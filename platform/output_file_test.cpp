@@ -64,6 +64,13 @@ TEST(OutputPlaceTest, ReportsTheCRuntimeReason) {
     EXPECT_FALSE(place.Open(row.path));
     EXPECT_EQ(errno, row.error);
   }
+  // A pipe nobody reads would hold the open for ever; it is no file either.
+  if (testing_support::PipesAndDevicesAreFiles() && testing_support::MakeFifo(dir / "fifo")) {
+    platform::OutputPlace place;
+    errno = 0;
+    EXPECT_FALSE(place.Open(dir / "fifo"));
+    EXPECT_EQ(errno, platform::kErrnoNotRegularFile);
+  }
   if (!testing_support::IgnoresFilePermissions()) {
     WriteWholeFile(dir / "ro.iso", "x");
     fs::permissions(dir / "ro.iso", fs::perms::owner_read);
