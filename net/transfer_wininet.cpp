@@ -590,10 +590,15 @@ std::uint32_t TransferUrl(const TransferRequest& transfer, const DownloadSetting
     if (read == 0) {
       // WinINet reads the server's word on an FTP transfer when the file is
       // closed, and takes a data connection cut off with a "426" for the end
-      // of the file.
+      // of the file. That read waits like any other, and its reply stays with
+      // the thread that made it: both happen on the waiter's.
       if (!http) {
-        request.reset();
-        const std::wstring reply = LastFtpReply();
+        InternetHandle closing;
+        const std::wstring reply = waiter.Run(closing, false, [file = request.release()] {
+          InternetCloseHandle(file);
+          return LastFtpReply();
+        });
+        if (waiter.Cut() != 0) return waiter.Cut();
         if (!reply.empty() && reply[0] != L'2') return ERROR_INTERNET_CONNECTION_ABORTED;
       }
       return 0;
