@@ -7,6 +7,7 @@
 #include <string>
 
 #include "image/boot_completion.h"
+#include "image/little_endian.h"
 #include "platform/file.h"
 #include "tests/support/child_process.h"
 
@@ -20,13 +21,8 @@ constexpr std::uint32_t kRoot = 20;
 constexpr std::uint32_t kBiosImage = 21;
 constexpr std::uint32_t kSectors = 24;
 
-void Put16(std::string& bytes, std::size_t at, std::uint16_t value) {
-  for (int i = 0; i < 2; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
-}
-
-void Put32(std::string& bytes, std::size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
-}
+void Put16(std::string& bytes, std::size_t at, std::uint16_t value) { WriteLittleEndian(&bytes[at], value, 2); }
+void Put32(std::string& bytes, std::size_t at, std::uint32_t value) { WriteLittleEndian(&bytes[at], value, 4); }
 
 /// Little-endian, then big-endian, as ISO 9660 writes its numbers.
 void PutBoth32(std::string& bytes, std::size_t at, std::uint32_t value) {
