@@ -5,6 +5,7 @@
 #include <fstream>
 #include <optional>
 
+#include "image/fat_file.h"
 #include "image/little_endian.h"
 #include "platform/file.h"
 
@@ -25,6 +26,8 @@ constexpr const char* kEfiImages[] = {"boot/grub/efi.img", "EFI/boot/efiboot.img
 /// An El Torito entry counts the image it loads in 16-bit numbers of 512-byte
 /// sectors.
 constexpr std::uintmax_t kEfiImageMaximum = 65535u * 512u;
+/// The loader UEFI firmware starts from removable media on x86-64.
+constexpr const char* kRemovableMediaLoader = "EFI/BOOT/BOOTX64.EFI";
 
 /// The size of `path` when it is a regular file, not a link to one (the image
 /// must hold the file itself); nothing otherwise.
@@ -80,11 +83,48 @@ bool HasHybridMark(const std::string& path) {
   return head.size() == 0x44 && head.compare(0x40, 4, "\xfb\xc0\x78\x70") == 0;
 }
 
+bool CarriesAuthenticodeSignature(const std::string& program) {
+  auto inside = [&](std::uint64_t offset, std::uint64_t size) {
+    return offset <= program.size() && size <= program.size() - offset;
+  };
+  if (!inside(0, 0x40) || program.compare(0, 2, "MZ") != 0) return false;
+  const std::uint64_t pe = Little32(program, 0x3C);
+  if (!inside(pe, 24) || program.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return false;
+  const std::uint64_t optional = pe + 24;
+  const std::uint64_t optionalSize = Little16(program, pe + 20);
+  if (!inside(optional, optionalSize) || optionalSize < 2) return false;
+  // The data directories follow the optional header's fixed part, which is
+  // longer in PE32+ (64-bit programs) than in PE32.
+  const unsigned magic = Little16(program, optional);
+  const std::uint64_t fixed = magic == 0x20B ? 112 : magic == 0x10B ? 96 : 0;
+  constexpr std::uint64_t kCertificateTable = 4;  // the fifth directory
+  if (fixed == 0 || optionalSize < fixed + (kCertificateTable + 1) * 8 ||
+      Little32(program, optional + fixed - 4) <= kCertificateTable) {
+    return false;
+  }
+  const std::uint64_t directory = optional + fixed + kCertificateTable * 8;
+  // The certificate table's place is a file offset, not an address.
+  const std::uint64_t table = Little32(program, directory);
+  const std::uint64_t tableSize = Little32(program, directory + 4);
+  if (table == 0 || tableSize < 8 || !inside(table, tableSize)) return false;
+  // Its first entry: a WIN_CERTIFICATE of revision 2.0 holding PKCS #7 signed data.
+  const std::uint64_t length = Little32(program, table);
+  return length > 8 && length <= tableSize && Little16(program, table + 4) == 0x0200 &&
+         Little16(program, table + 6) == 0x0002;
+}
+
 namespace {
 
 bool IsEfiImage(const fs::path& path) {
   const std::optional<std::uintmax_t> size = RegularFileSize(path);
   return size && *size > 0 && *size <= kEfiImageMaximum && IsFatBootSector(Head(path, 512));
+}
+
+/// True when the loader that firmware starts from the FAT image at `path`
+/// carries a signature: the first link of a chain that Secure Boot can follow.
+bool StartsSignedChain(const fs::path& path) {
+  const std::optional<std::string> loader = ReadFatFile(Head(path, kEfiImageMaximum), kRemovableMediaLoader);
+  return loader && CarriesAuthenticodeSignature(*loader);
 }
 
 }  // namespace
@@ -99,8 +139,12 @@ BootMaterial FindBootMaterial(const std::string& rootPath) {
       HasHybridMark(rootPath + "/" + kBiosLoader)) {
     material.hybridMbr = kHybridMbr;
   }
+  // With Secure Boot on, firmware starts only a signed loader: an image that
+  // holds one is taken before any place that comes earlier in the list.
   for (const char* candidate : kEfiImages) {
-    if (IsEfiImage(root / candidate)) {
+    if (!IsEfiImage(root / candidate)) continue;
+    if (material.efiImage.empty()) material.efiImage = candidate;
+    if (StartsSignedChain(root / candidate)) {
       material.efiImage = candidate;
       break;
     }

@@ -17,6 +17,7 @@
 #include "platform/process.h"
 #include "tests/support/child_process.h"
 #include "tests/support/mkisofs_recorder.h"
+#include "tests/support/pe_program.h"
 #include "tests/support/stdout_capture.h"
 #include "tests/support/test_system.h"
 
@@ -251,6 +252,18 @@ std::string FatImage(const ScratchFolder& scratch) {
   return ReadWholeFile(path);
 }
 
+/// One with a signed EFI/BOOT/BOOTX64.EFI in it: a loader Secure Boot can start.
+std::string SignedFatImage(const ScratchFolder& scratch) {
+  const std::string path = scratch / "signed-fat.img";
+  const std::string loader = scratch / "shim.efi";
+  ChildResult made = RunChild("/usr/sbin/mkfs.vfat", {"-C", path, "1024"});
+  EXPECT_EQ(made.exitStatus, 0) << made.err;
+  WriteWholeFile(loader, PeProgram(20000, kPkcsSignedData));
+  EXPECT_EQ(RunChild(FindOnPath("mmd"), {"-i", path, "::/EFI", "::/EFI/BOOT"}).exitStatus, 0);
+  EXPECT_EQ(RunChild(FindOnPath("mcopy"), {"-i", path, loader, "::/EFI/BOOT/BOOTX64.EFI"}).exitStatus, 0);
+  return ReadWholeFile(path);
+}
+
 /// A mastering program as the tool finds it: on POSIX by its name on PATH, on
 /// Windows at the distribution's place, by its answer to "-version" (the
 /// first line of the real program's).
@@ -271,6 +284,7 @@ TEST_F(IsoMasterTest, PassesTheFixedArgumentsAndTheBootWaysTheDistributionBrings
   const std::string fatImage = FatImage(scratch_);
   const File mbr{"boot/isolinux/isohdpfx.bin", kHybridMbr};
   const File efi{"boot/grub/efi.img", fatImage};
+  const std::string signedFatImage = SignedFatImage(scratch_);
   using Args = std::vector<std::string>;
   const Args mbrArgs{"-isohybrid-mbr", "boot/isolinux/isohdpfx.bin"};
   auto efiArgs = [](const std::string& image) { return Args{"-eltorito-alt-boot", "-e", image, "-no-emul-boot"}; };
@@ -309,6 +323,10 @@ TEST_F(IsoMasterTest, PassesTheFixedArgumentsAndTheBootWaysTheDistributionBrings
        {loader, {"boot/grub/efi.img", Marked(1024, 510, "\x55\xaa")}, {"EFI/boot/efiboot.img", fatImage},
         {"boot/efi.img", fatImage}},
        efiArgs("EFI/boot/efiboot.img")},
+      {"an image whose loader is signed comes before the places ahead of it, for the GPT too", kXorrisofs,
+       Verbose, {loader, mbr, efi, {"EFI/boot/efiboot.img", fatImage}, {"images/efiboot.img", signedFatImage}},
+       join({mbrArgs, efiArgs("images/efiboot.img"),
+             {"-append_partition", "2", "0xef", "images/efiboot.img", "-appended_part_as_gpt"}})},
       {"the third place before the fourth", kXorrisofs, Verbose,
        {loader, {"images/efiboot.img", fatImage}, {"boot/efi.img", fatImage}}, efiArgs("boot/efi.img")},
       {"an image shorter than one sector", kXorrisofs, Verbose,
