@@ -326,25 +326,17 @@ TEST_F(EndToEndTest, AnInterruptCleansUpAndEndsByTheSignal) {
 }
 
 namespace {
-class BootTest : public DemoHostTest {};
-}  // namespace
 
-TEST_F(BootTest, TheImageBootsFromCdAndDiskWithBiosAndUefiWhateverProgramMastersIt) {
-  struct Boot {
-    const char* firmware;
-    const char* drive;
-    const char* loaderSays;  // the boot loader's own line: proof of which one ran
-  };
-  const Boot boots[] = {
-      {"bios", "cd", "ISOLINUX"},
-      {"bios", "disk", "ISOLINUX"},
-      {"uefi", "cd", "CorvexLive UEFI boot"},
-      {"uefi", "disk", "CorvexLive UEFI boot"},
-  };
-  for (const MasteringChoice& program : MasteringChoices()) {
-    SCOPED_TRACE(program.name);
+/// Images mastered by each program the tool may find, then booted in QEMU
+/// with what demo/boot-iso checks on the serial line.
+class BootTest : public DemoHostTest {
+ protected:
+  /// Builds out.iso from the mirror of `variation` with `program` as the
+  /// mastering program, and checks that the disk's tables hold an EFI system
+  /// partition.
+  void Master(const MasteringChoice& program, const MirrorVariation& variation) {
     server_.reset();
-    Serve(DemoMirror(program.variation));
+    Serve(DemoMirror(variation));
     ScratchFolder path("boot-path");
     ChildOptions options = Options();
     if (program.aloneOnPath) {
@@ -365,24 +357,104 @@ TEST_F(BootTest, TheImageBootsFromCdAndDiskWithBiosAndUefiWhateverProgramMasters
     EXPECT_TRUE(std::regex_search(area.out, efiSystemPartition)) << area.out;
     ChildResult table = RunChild("/usr/sbin/sgdisk", {"-v", Output()});
     EXPECT_NE(table.out.find("No problems found."), std::string::npos) << table.out << table.err;
+  }
 
-    for (const Boot& boot : boots) {
-      SCOPED_TRACE(std::string(boot.firmware) + " " + boot.drive);
-      ChildOptions bootOptions;
-      bootOptions.timeoutSeconds = 180;
-      ChildResult booted = RunChild(std::string(RSCDC_TEST_SOURCE_DIR) + "/demo/boot-iso",
-                                    {"--timeout", "120", "--firmware", boot.firmware, "--drive", boot.drive,
-                                     "--volume-id", "RSCD 4.42", Output(), boot.loaderSays,
-                                     "linux.intel.libc6.glibc.2.2.tar", "442_ides.zip"},
-                                    bootOptions);
-      EXPECT_EQ(booted.exitStatus, 0) << booted.out << booted.err;
-      const std::size_t serial = booted.out.find("----- serial output");
-      ASSERT_NE(serial, std::string::npos) << booted.out;
-      for (const char* text : {boot.loaderSays, "linux.intel.libc6.glibc.2.2.tar", "442_ides.zip"}) {
-        EXPECT_NE(booted.out.find(text, serial), std::string::npos) << text << "\n" << booted.out;
-      }
+  /// Boots out.iso and expects every one of `texts` on the serial line.
+  ChildResult Boot(const char* firmware, const char* drive, const std::vector<std::string>& texts) {
+    ChildOptions bootOptions;
+    bootOptions.timeoutSeconds = 180;
+    std::vector<std::string> args{"--timeout", "120", "--firmware", firmware, "--drive", drive,
+                                  "--volume-id", "RSCD 4.42", Output()};
+    args.insert(args.end(), texts.begin(), texts.end());
+    ChildResult booted = RunChild(std::string(RSCDC_TEST_SOURCE_DIR) + "/demo/boot-iso", args, bootOptions);
+    EXPECT_EQ(booted.exitStatus, 0) << booted.out << booted.err;
+    const std::size_t serial = booted.out.find("----- serial output");
+    EXPECT_NE(serial, std::string::npos) << booted.out;
+    for (const std::string& text : texts) {
+      EXPECT_NE(booted.out.find(text, serial), std::string::npos) << text << "\n" << booted.out;
+    }
+    return booted;
+  }
+
+  /// What the image's boot loaders list: the archives the run put into the image.
+  static std::vector<std::string> Listing() { return {"linux.intel.libc6.glibc.2.2.tar", "442_ides.zip"}; }
+};
+
+/// The demo distribution with Debian's signed boot chain, as
+/// scripts/secure-boot-material fetches it, beside its unsigned GRUB image.
+class SecureBootTest : public BootTest {
+ protected:
+  static MirrorVariation SignedChain(MirrorVariation variation) {
+    static const std::string material = [] {
+      ChildResult fetched = RunChild(std::string(RSCDC_TEST_SOURCE_DIR) + "/scripts/secure-boot-material", {});
+      if (fetched.exitStatus != 0) throw std::runtime_error("scripts/secure-boot-material failed: " + fetched.err);
+      std::string folder = fetched.out;
+      while (!folder.empty() && (folder.back() == '\n' || folder.back() == '\r')) folder.pop_back();
+      return folder;
+    }();
+    variation.secureBoot = material;
+    return variation;
+  }
+
+  /// The signed kernel's own word that it started with Secure Boot enforced.
+  static constexpr const char* kKernelLockedDown = "Kernel is locked down from EFI Secure Boot";
+};
+
+}  // namespace
+
+TEST_F(BootTest, TheImageBootsFromCdAndDiskWithBiosAndUefiWhateverProgramMastersIt) {
+  struct Way {
+    const char* firmware;
+    const char* drive;
+    const char* loaderSays;  // the boot loader's own line: proof of which one ran
+  };
+  const Way ways[] = {
+      {"bios", "cd", "ISOLINUX"},
+      {"bios", "disk", "ISOLINUX"},
+      {"uefi", "cd", "CorvexLive UEFI boot"},
+      {"uefi", "disk", "CorvexLive UEFI boot"},
+  };
+  for (const MasteringChoice& program : MasteringChoices()) {
+    SCOPED_TRACE(program.name);
+    Master(program, program.variation);
+    if (HasFatalFailure()) return;
+    for (const Way& way : ways) {
+      SCOPED_TRACE(std::string(way.firmware) + " " + way.drive);
+      std::vector<std::string> texts = Listing();
+      texts.insert(texts.begin(), way.loaderSays);
+      Boot(way.firmware, way.drive, texts);
     }
   }
+}
+
+// With Secure Boot enforced the firmware starts only what Microsoft's keys
+// prove. The signed chain survives every mastering program and the tool's
+// completion: the firmware starts the shim, the shim Debian's GRUB, which
+// lists the image, and GRUB the signed kernel. The tool took the signed image
+// over the unsigned one ahead of it, for the CD's entry and the disk's GPT.
+TEST_F(SecureBootTest, TheSignedChainBootsFromCdAndDiskWhateverProgramMastersIt) {
+  for (const MasteringChoice& program : MasteringChoices()) {
+    SCOPED_TRACE(program.name);
+    Master(program, SignedChain(program.variation));
+    if (HasFatalFailure()) return;
+    for (const char* drive : {"cd", "disk"}) {
+      SCOPED_TRACE(drive);
+      std::vector<std::string> texts = Listing();
+      texts.insert(texts.begin(), "CorvexLive Secure Boot: listing");
+      texts.push_back(kKernelLockedDown);
+      Boot("secure-boot", drive, texts);
+    }
+  }
+}
+
+// The same firmware refuses the demo's unsigned GRUB image: the rows above
+// prove a signature, not a firmware that starts anything.
+TEST_F(SecureBootTest, TheFirmwareRefusesAnUnsignedLoader) {
+  Master(MasteringChoices().front(), MasteringChoices().front().variation);
+  if (HasFatalFailure()) return;
+  const ChildResult booted = Boot("secure-boot", "cd", {"Access Denied"});
+  EXPECT_EQ(booted.out.find("CorvexLive UEFI boot"), std::string::npos) << booted.out;
+  EXPECT_EQ(booted.out.find("Welcome to GRUB"), std::string::npos) << booted.out;
 }
 
 namespace {

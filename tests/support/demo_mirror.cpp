@@ -27,6 +27,7 @@ std::vector<std::string> BuildMirrorArgs(const MirrorVariation& v) {
   if (!v.rootCopy) args.push_back("--no-rootcopy");
   if (v.tamperDistribution) args.push_back("--tamper-dist");
   if (v.tamperPackage) args.push_back("--tamper-package");
+  if (!v.secureBoot.empty()) args.insert(args.end(), {"--secure-boot", v.secureBoot});
   if (!v.signerKey.empty()) args.insert(args.end(), {"--key", v.signerKey});
   if (!v.signerCertificate.empty()) args.insert(args.end(), {"--cert", v.signerCertificate});
   return args;

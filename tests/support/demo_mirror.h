@@ -31,6 +31,9 @@ struct MirrorVariation {
   /// Windows: the stand-in mkisofs.exe (tests/tools) that the distribution
   /// brings; empty: the one that relays to xorrisofs.
   std::string windowsMkisofs{};
+  /// --secure-boot: the folder of the signed boot chain
+  /// (scripts/secure-boot-material); empty: none.
+  std::string secureBoot{};
 };
 
 /// Server paths and file names of the mirror.
