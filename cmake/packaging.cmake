@@ -90,8 +90,9 @@ endif()
 include(CPack)
 
 if(RSCDC_BUILD_TESTS AND NOT WIN32)
-  # Builds the demo package in a folder of its own, installs it into a throwaway
-  # root, and sees a build with the demo root refused: minutes, so scripts/test
+  # Builds the demo packages in a folder of its own, installs the Debian one into
+  # a throwaway root, checks the Windows programs' signatures and runs them under
+  # wine, and sees a build with the demo root refused: minutes, so scripts/test
   # runs it only with --package.
   add_test(NAME package_test COMMAND ${PROJECT_SOURCE_DIR}/packaging/package_test ${PROJECT_BINARY_DIR}/package-test)
   set_tests_properties(package_test PROPERTIES LABELS package TIMEOUT 1800)
