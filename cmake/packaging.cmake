@@ -6,7 +6,8 @@
 # A build that embeds the demo root of trust/demo/ is packaged only with
 # RSCDC_PACKAGE_DEMO=ON, and then says so in the package's version and
 # description; packaging/refuse_demo_trust.cmake checks the programs CPack has
-# staged, whatever the configure options were.
+# staged, whatever the configure options were. The Windows programs are signed
+# there too (packaging/sign_windows_programs.cmake).
 option(RSCDC_PACKAGE_DEMO "Allow packaging a build that trusts the demo root; the package then says demo" OFF)
 set(RSCDC_PACKAGE_MAINTAINER "Corvex Rescue CD maintainers <rescue-cd@corvex.example>" CACHE STRING
     "Maintainer field of the Debian package")
@@ -65,6 +66,11 @@ endif()
 
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/refuse_demo_trust.cmake)
+if(WIN32)
+  # Signs the stripped programs that go into the zip, or refuses unsigned ones;
+  # the signing material comes from scripts/package's environment.
+  list(APPEND CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/sign_windows_programs.cmake)
+endif()
 # Read by that script.
 set(CPACK_RSCDC_DEMO_ALLOWED ${RSCDC_PACKAGE_DEMO})
 set(CPACK_RSCDC_DEMO_TRUST_DIR ${PROJECT_SOURCE_DIR}/trust/demo)
@@ -84,8 +90,9 @@ endif()
 include(CPack)
 
 if(RSCDC_BUILD_TESTS AND NOT WIN32)
-  # Builds the demo package in a folder of its own, installs it into a throwaway
-  # root, and sees a build with the demo root refused: minutes, so scripts/test
+  # Builds the demo packages in a folder of its own, installs the Debian one into
+  # a throwaway root, checks the Windows programs' signatures and runs them under
+  # wine, and sees a build with the demo root refused: minutes, so scripts/test
   # runs it only with --package.
   add_test(NAME package_test COMMAND ${PROJECT_SOURCE_DIR}/packaging/package_test ${PROJECT_BINARY_DIR}/package-test)
   set_tests_properties(package_test PROPERTIES LABELS package TIMEOUT 1800)
