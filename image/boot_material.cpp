@@ -123,7 +123,9 @@ bool IsEfiImage(const fs::path& path) {
 /// True when the loader that firmware starts from the FAT image at `path`
 /// carries a signature: the first link of a chain that Secure Boot can follow.
 bool StartsSignedChain(const fs::path& path) {
-  const std::optional<std::string> loader = ReadFatFile(Head(path, kEfiImageMaximum), kRemovableMediaLoader);
+  const std::optional<std::uintmax_t> size = RegularFileSize(path);
+  if (!size || *size > kEfiImageMaximum) return false;
+  const std::optional<std::string> loader = ReadFatFile(Head(path, *size), kRemovableMediaLoader);
   return loader && CarriesAuthenticodeSignature(*loader);
 }
 
